@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace wfb {
+
+// A settings file in the Windows INI format, read the way the Windows profile API reads it:
+// "[name]" opens a section, "key=value" lines hold the entries, lines without "=" are ignored.
+// Section and key names compare without regard to case; blanks around names and values are
+// trimmed and one pair of matching enclosing quotes (" or ') is taken off a value. The first
+// matching section, and in it the first matching key, wins. Value bytes pass unchanged.
+class IniFile {
+public:
+    // The longest value handed out; longer values arrive cut to this length.
+    static constexpr std::size_t maxValueLength = 2047;
+
+    // Reads the file. A file that does not exist is no error: every value is then the default.
+    // A file that exists but cannot be read throws a Failure.
+    explicit IniFile(std::string path);
+
+    // Wraps settings text that did not come from a file.
+    static IniFile fromText(std::string text);
+
+    const std::string& path() const { return path_; }
+
+    // The value of key in section, or the default when the section or key is missing.
+    std::string read(std::string_view section, std::string_view key,
+                     std::string_view defaultValue = {}) const;
+
+private:
+    IniFile() = default;
+
+    std::string path_;
+    std::string text_;
+};
+
+} // namespace wfb
