@@ -1,0 +1,46 @@
+#pragma once
+
+#include "listtext.h"
+#include "startup.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace wfb {
+
+// The main window: the list text in an editable text area and the "Senden" button. Making it
+// runs the create-time sequence; a failure there is reported and the window opens with the list
+// text as far as the sequence got.
+class Tfmain : public QWidget, public MainFields {
+public:
+    explicit Tfmain(StartupEnvironment environment, QWidget* parent = nullptr);
+
+    QPlainTextEdit* memo;
+    QPushButton* BTsend;
+
+    // The create-time handler; throws on failure.
+    void FormCreate();
+    // The show-time handler.
+    void FormShow();
+    // The click handler of "Senden".
+    void BTsendClick();
+
+    // The list text as it stands, the user's edits included.
+    std::string listText() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void placeOnScreen();
+
+    StartupEnvironment environment_;
+    ListText list_;
+    bool placed_ = false;
+};
+
+} // namespace wfb
