@@ -12,4 +12,11 @@ int readWholeFile(const std::string& path, std::string& content);
 // failed.
 int writeWholeFile(const std::string& path, std::string_view bytes);
 
+// Replaces the file's content with the bytes so that a failure on the way leaves the old content
+// whole: the bytes go to a new file beside it, which then takes the old one's place (keeping its
+// permissions; a symbolic link is followed). Where the directory takes no new file but the file
+// itself is writable, the file is overwritten in place. Returns 0, or the errno value of what
+// failed.
+int replaceWholeFile(const std::string& path, std::string_view bytes);
+
 } // namespace wfb
