@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "mail/handoff.h"
 #include "memotext.h"
 #include "settings/location.h"
 #include "windowlayer.h"
@@ -49,16 +50,31 @@ Tfmain::Tfmain(StartupEnvironment environment, QWidget* parent)
     memo->setPlainText(toMemoText(list_.whole()));
 }
 
-void Tfmain::FormCreate() {
+const std::string& Tfmain::executable() {
     if (environment_.executable.empty()) {
         environment_.executable = executablePath();
     }
+    return environment_.executable;
+}
+
+void Tfmain::FormCreate() {
+    executable();
     runCreateSequence(*this, list_, environment_);
 }
 
-void Tfmain::FormShow() {}
+void Tfmain::FormShow() {
+    if (!AutoSend) {
+        return;
+    }
+    BTsendClick();
+    // Closing while the window is still being shown would cut its showing short: the close
+    // follows as soon as the event loop runs. A failed send skips it and leaves the window open.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
 
-void Tfmain::BTsendClick() {}
+void Tfmain::BTsendClick() {
+    sendList(listText(), MailerPath, Recipient, executable());
+}
 
 std::string Tfmain::listText() const {
     return fromMemoText(memo->document()->toRawText());

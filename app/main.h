@@ -37,6 +37,8 @@ protected:
 
 private:
     void placeOnScreen();
+    // The real executable's path, found when first needed.
+    const std::string& executable();
 
     StartupEnvironment environment_;
     ListText list_;
