@@ -1,6 +1,8 @@
 #include "app/main.h"
+#include "settings/codepage.h"
 #include "settings/failure.h"
 #include "support/boxwatcher.h"
+#include "support/installation.h"
 #include "support/tempdir.h"
 
 #include <QPlainTextEdit>
@@ -9,6 +11,8 @@
 #include <QTest>
 #include <QTextDocument>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace wfb {
 namespace {
@@ -25,6 +29,15 @@ struct ProgramFolder {
         settings("[Option]\ntext=" + dir.write("vorlage.txt", content) +
                  "\nMailer=/usr/bin/mailer\nRCPT=chef@example.com\n");
     }
+
+    // Settings naming a template and the recording mailer.
+    void withRecorder(const std::string& content) const {
+        settings("[Option]\ntext=" + dir.write("vorlage.txt", content) +
+                 "\nMailer=" + test::installRecorder(dir.path()) + "\nRCPT=chef@example.com\n");
+    }
+
+    std::string listFile() const { return dir / "wiegenfestbote.txt"; }
+    std::vector<test::MailerCall> calls() const { return test::recordedCalls(dir.path()); }
 
     StartupEnvironment environment(std::vector<std::string> arguments = {}) const {
         arguments.insert(arguments.begin(), executable);
@@ -168,6 +181,81 @@ TEST(MainWindow, NoSettingsFileFailsAtTheTemplate) {
     EXPECT_NE(watcher.boxes().front().text.find("Keine Vorlage eingestellt"), std::string::npos);
     EXPECT_EQ(fmain.listText(), "memo");
     EXPECT_EQ(fmain.MailerPath, "");
+}
+
+TEST(Sending, EveryPressSendsTheTextAsItStandsEditsIncluded) {
+    ProgramFolder folder;
+    folder.withRecorder("Hallo,\r\n");
+    Tfmain fmain(folder.environment());
+    fmain.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fmain));
+    EXPECT_FALSE(std::filesystem::exists(folder.listFile()));
+
+    const std::string typed[] = {"",
+                                 "Gr\xFC\xDF"
+                                 "e",
+                                 "\nund \x96 tsch\xFC\xDF"};
+    std::string expected = "Hallo,\r\n";
+    for (std::size_t press = 1; press <= 3; ++press) {
+        fmain.memo->moveCursor(QTextCursor::End);
+        fmain.memo->insertPlainText(QString::fromStdString(cp1252::toUtf8(typed[press - 1])));
+        expected += withCrLf(typed[press - 1]);
+        QTest::mouseClick(fmain.BTsend, Qt::LeftButton);
+        EXPECT_EQ(test::readFile(folder.listFile()), expected);
+        ASSERT_TRUE(test::waitForCalls(folder.dir.path(), press)) << press;
+        EXPECT_EQ(folder.calls().back().body, expected);
+    }
+    EXPECT_EQ(folder.calls().size(), 3u);
+    EXPECT_TRUE(fmain.isVisible());
+}
+
+TEST(Sending, GoSendsOnShowingAndCloses) {
+    ProgramFolder folder;
+    folder.withRecorder("Hallo,\r\n");
+    test::BoxWatcher watcher;
+    Tfmain fmain(folder.environment({"/go"}));
+    fmain.show();
+    EXPECT_EQ(test::readFile(folder.listFile()), "Hallo,\r\n");
+    ASSERT_TRUE(test::waitFor([&] {
+        QCoreApplication::processEvents();
+        return !fmain.isVisible();
+    }));
+    ASSERT_TRUE(test::waitForCalls(folder.dir.path(), 1));
+    EXPECT_TRUE(watcher.boxes().empty());
+}
+
+TEST(Sending, GoWithAFailedSendShowsTheBoxAndStaysOpen) {
+    ProgramFolder folder;
+    folder.withRecorder("Hallo,\r\n");
+    std::filesystem::create_directory(folder.listFile());
+    test::BoxWatcher watcher;
+    Tfmain fmain(folder.environment({"/go"}));
+    fmain.show();
+    ASSERT_EQ(watcher.boxes().size(), 1u);
+    EXPECT_EQ(watcher.boxes()[0].text, "Die Listendatei " + quoted(folder.listFile()) +
+                                           " kann nicht geschrieben werden: Es ist ein "
+                                           "Verzeichnis.");
+    QTest::qWait(50);
+    EXPECT_TRUE(fmain.isVisible());
+    EXPECT_TRUE(folder.calls().empty());
+}
+
+TEST(Sending, GoAfterAFailedStartSendsTheTextAsItStands) {
+    ProgramFolder folder;
+    folder.settings("[Option]\ntext=" + (folder.dir / "fehlt.txt") +
+                    "\nMailer=" + test::installRecorder(folder.dir.path()) + "\n");
+    test::BoxWatcher watcher;
+    Tfmain fmain(folder.environment({"/go"}));
+    ASSERT_EQ(watcher.boxes().size(), 1u);
+    fmain.show();
+    EXPECT_EQ(test::readFile(folder.listFile()), "memo");
+    ASSERT_TRUE(test::waitFor([&] {
+        QCoreApplication::processEvents();
+        return !fmain.isVisible();
+    }));
+    // The mailer was never read: nothing is started.
+    QTest::qWait(200);
+    EXPECT_TRUE(folder.calls().empty());
 }
 
 } // namespace

@@ -1,0 +1,221 @@
+// The real program, copied into a folder of its own, started the way cron, a timer or a user
+// starts it; a recording script stands in for the mailer.
+
+#include "support/installation.h"
+#include "support/xserver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace wfb::test {
+namespace {
+
+const std::string greeting = "Guten Morgen,\r\n\r\nheute haben Geburtstag:\r\n\r\n";
+
+std::vector<std::string> expectedArguments(const Installation& installation,
+                                           const std::string& recipient) {
+    return {"/s:Geburtstage des Tages", "/b:" + installation.listFile(),
+            "/e:noreply@example.com",   "/n:noreply@example.com",
+            "/to:" + recipient,         "/sofort"};
+}
+
+TEST(UnattendedRunWithoutDisplay, WritesTheListAndStartsTheMailerWithSixArguments) {
+    for (const std::string name : {"wiegenfestbote", "wiegenfestbote.exe"}) {
+        Installation installation(name);
+        installation.standardSettings(greeting);
+        const ProcessResult result = installation.run({"/go"}, installation.withoutDisplay());
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        ASSERT_TRUE(installation.waitForCalls(1));
+        const auto calls = installation.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].arguments, expectedArguments(installation, "chef@example.com"));
+        EXPECT_EQ(readFile(installation.listFile()), calls[0].body);
+        EXPECT_TRUE(calls[0].body.starts_with(greeting));
+    }
+}
+
+TEST(UnattendedRunWithoutDisplay, RecipientWithShellSyntaxIsOneArgumentAndRunsNothing) {
+    Installation installation;
+    const std::string marker = installation.path("eingeschleust");
+    const std::string recipient =
+        "chef@example.com; touch " + marker + " $(touch " + marker + "2) `touch " + marker + "3`";
+    installation.standardSettings(greeting, recipient);
+    const ProcessResult result = installation.run({"/go"}, installation.withoutDisplay());
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    ASSERT_TRUE(installation.waitForCalls(1));
+    EXPECT_EQ(installation.calls()[0].arguments, expectedArguments(installation, recipient));
+    for (const std::string suffix : {"", "2", "3"}) {
+        EXPECT_FALSE(fs::exists(marker + suffix)) << suffix;
+    }
+}
+
+TEST(UnattendedRunWithoutDisplay, ReportsEveryFailureOnStderrAndEndsWithStatusOne) {
+    struct Case {
+        const char* what;
+        std::function<void(const Installation&)> prepare;
+        std::string stderrStart;
+        bool listWritten;
+        int status;
+    };
+    const Case cases[] = {
+        {"empty mailer: the list is written, nothing started, nothing reported",
+         [](const Installation& i) {
+             writeFile(i.path("vorlage.txt"), greeting);
+             i.settings("[Option]\ntext=" + i.path("vorlage.txt") + "\nMailer=\nRCPT=a@b.de\n");
+         },
+         "", true, 0},
+        {"mailer missing",
+         [](const Installation& i) {
+             writeFile(i.path("vorlage.txt"), greeting);
+             i.settings("[Option]\ntext=" + i.path("vorlage.txt") + "\nMailer=" + i.path("fehlt") +
+                        "\nRCPT=a@b.de\n");
+         },
+         "wiegenfestbote: Der Mailer „", true, 1},
+        {"mailer not on the PATH",
+         [](const Installation& i) {
+             writeFile(i.path("vorlage.txt"), greeting);
+             i.settings("[Option]\ntext=" + i.path("vorlage.txt") +
+                        "\nMailer=kein-solcher-mailer\nRCPT=a@b.de\n");
+         },
+         "wiegenfestbote: Der Mailer „kein-solcher-mailer“ kann nicht gestartet werden: Er ist "
+         "in keinem Verzeichnis des Suchpfads (PATH) zu finden.\n",
+         true, 1},
+        {"mailer not executable",
+         [](const Installation& i) {
+             i.standardSettings(greeting);
+             fs::permissions(i.recorder(), fs::perms::owner_read | fs::perms::owner_write);
+         },
+         "wiegenfestbote: Der Mailer „", true, 1},
+        {"list file unwritable: a directory stands at its path",
+         [](const Installation& i) {
+             i.standardSettings(greeting);
+             fs::create_directory(i.listFile());
+         },
+         "wiegenfestbote: Die Listendatei „", false, 1},
+        {"template missing: \"memo\" is sent, and no mailer since none was read",
+         [](const Installation& i) {
+             i.settings("[Option]\ntext=" + i.path("fehlt.txt") + "\nMailer=" + i.recorder() +
+                        "\nRCPT=a@b.de\n");
+         },
+         "wiegenfestbote: Die Vorlage „", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installation installation;
+        c.prepare(installation);
+        const ProcessResult result = installation.run({"/go"}, installation.withoutDisplay());
+        EXPECT_EQ(result.exitStatus, c.status);
+        EXPECT_TRUE(result.err.starts_with(c.stderrStart)) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.status) << result.err;
+        EXPECT_EQ(fs::is_regular_file(installation.listFile()), c.listWritten);
+        // A mailer that was started has recorded itself before the program ended.
+        EXPECT_EQ(installation.calls().size(), 0u);
+    }
+}
+
+TEST(UnattendedRunWithoutDisplay, MissingTemplateSendsMemo) {
+    Installation installation;
+    installation.settings("[Option]\ntext=" + installation.path("fehlt.txt") + "\n");
+    const ProcessResult result = installation.run({"/go"}, installation.withoutDisplay());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "wiegenfestbote: Die Vorlage „" + installation.path("fehlt.txt") +
+                              "“ kann nicht gelesen werden: Datei oder Verzeichnis nicht "
+                              "gefunden.\n");
+    EXPECT_EQ(readFile(installation.listFile()), "memo");
+}
+
+TEST(UnattendedRunWithoutDisplay, OnlyExactlyGoRunsWithoutDisplay) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"/GO"}, {"/go", "x"}, {"go"}}) {
+        Installation installation;
+        installation.standardSettings(greeting);
+        const ProcessResult result = installation.run(arguments, installation.withoutDisplay());
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_TRUE(result.err.starts_with("wiegenfestbote: Kein Bildschirm:")) << result.err;
+        EXPECT_NE(result.err.find("/go"), std::string::npos);
+        EXPECT_FALSE(fs::exists(installation.listFile()));
+        EXPECT_EQ(installation.calls().size(), 0u);
+    }
+}
+
+TEST(UnattendedRunWithoutDisplay, SettingsLieBesideTheRealExecutableBehindALink) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    TempDir elsewhere;
+    const std::string link = elsewhere / "wfb";
+    fs::create_symlink(installation.program(), link);
+    ProcessOptions options = installation.withoutDisplay();
+    options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    const ProcessResult result =
+        runProcess({"/usr/bin/faketime", "2026-12-11 07:30:00", link, "/go"}, options);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(readFile(installation.listFile()).starts_with(greeting));
+    EXPECT_FALSE(fs::exists(elsewhere / "wfb.txt"));
+}
+
+// Under a real X server: the window opens, sends on "Senden", and the /go run ends by itself.
+class UnderX : public ::testing::Test {
+protected:
+    XServer x;
+    TempDir runtime;
+
+    ProcessOptions onDisplay() const {
+        ProcessOptions options;
+        options.environment["DISPLAY"] = x.display();
+        options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+        options.environment["QT_QPA_PLATFORM"] = std::nullopt;
+        options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+        options.environment["XDG_RUNTIME_DIR"] = runtime.path();
+        return options;
+    }
+
+    // The visible main window, once it is there.
+    std::string waitForWindow() const {
+        return x.xdotool({"search", "--sync", "--onlyvisible", "--name", "^Wiegenfestbote$"});
+    }
+};
+
+TEST_F(UnderX, GoSendsAndEndsByItself) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    const ProcessResult result = installation.run({"/go"}, onDisplay());
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    ASSERT_TRUE(installation.waitForCalls(1));
+    EXPECT_EQ(installation.calls()[0].arguments,
+              expectedArguments(installation, "chef@example.com"));
+}
+
+TEST_F(UnderX, SendenSendsEachTimeItIsPressed) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    BackgroundProcess program(installation.command({}), onDisplay());
+    const std::string window = waitForWindow();
+    ASSERT_FALSE(window.empty());
+    EXPECT_FALSE(fs::exists(installation.listFile()));
+    for (std::size_t press = 1; press <= 2; ++press) {
+        x.xdotool({"mousemove", "--window", window, "457", "37", "click", "1"});
+        ASSERT_TRUE(installation.waitForCalls(press)) << press;
+    }
+    EXPECT_TRUE(readFile(installation.listFile()).starts_with(greeting));
+    EXPECT_FALSE(program.wait(std::chrono::milliseconds(0)).has_value()) << "window closed";
+}
+
+TEST_F(UnderX, OtherArgumentsThanGoWaitForTheUser) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"/GO"}, {"/go", "x"}}) {
+        Installation installation;
+        installation.standardSettings(greeting);
+        BackgroundProcess program(installation.command(arguments), onDisplay());
+        ASSERT_FALSE(waitForWindow().empty());
+        EXPECT_FALSE(program.wait(std::chrono::milliseconds(300)).has_value());
+        EXPECT_FALSE(fs::exists(installation.listFile()));
+        EXPECT_EQ(installation.calls().size(), 0u);
+    }
+}
+
+} // namespace
+} // namespace wfb::test
