@@ -11,11 +11,11 @@ setup:
 	scripts/setup
 
 build: setup
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWFB_TESTS=OFF
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/bin/wiegenfestbote
+	scripts/run-demo $(BUILD_DIR)
 
 test: setup
 	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWFB_SANITIZE=ON
