@@ -204,6 +204,21 @@ TEST_F(UnderX, SendenSendsEachTimeItIsPressed) {
     EXPECT_FALSE(program.wait(std::chrono::milliseconds(0)).has_value()) << "window closed";
 }
 
+TEST_F(UnderX, GoAfterAFailedStartShowsTheBoxThenSendsMemo) {
+    Installation installation;
+    installation.settings("[Option]\ntext=" + installation.path("fehlt.txt") +
+                          "\nMailer=" + installation.recorder() + "\n");
+    BackgroundProcess program(installation.command({"/go"}), onDisplay());
+    // The box carries the program's title too; it is the only window until it is dismissed.
+    const std::string box = waitForWindow();
+    ASSERT_FALSE(box.empty());
+    EXPECT_FALSE(fs::exists(installation.listFile()));
+    x.xdotool({"key", "--window", box, "Return"});
+    EXPECT_EQ(program.wait(std::chrono::seconds(20)), 0);
+    EXPECT_EQ(readFile(installation.listFile()), "memo");
+    EXPECT_TRUE(installation.calls().empty());
+}
+
 TEST_F(UnderX, OtherArgumentsThanGoWaitForTheUser) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"/GO"}, {"/go", "x"}}) {
