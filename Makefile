@@ -1,11 +1,14 @@
 # make run   sets up this machine, builds, and starts the program on the bundled demo.
 # make test  sets up this machine, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
 #            and runs every test.
+# make fuzz  runs every fuzz target for FUZZ_SECONDS (60) seconds.
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build run test format clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: setup build run test fuzz format clean
 
 setup:
 	scripts/setup
@@ -21,6 +24,9 @@ test: setup
 	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWFB_SANITIZE=ON
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+fuzz: setup
+	scripts/fuzz $(FUZZ_SECONDS)
 
 format:
 	git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format -i

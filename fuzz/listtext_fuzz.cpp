@@ -1,0 +1,72 @@
+// The template load and the append rule: the input is loaded as a template from a file, then its
+// lines (split at NUL bytes) are appended one by one.
+
+#include "app/listtext.h"
+#include "fuzz_check.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+// No CR without LF after it and no LF without CR before it.
+bool onlyCrLfBreaks(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) {
+            return false;
+        }
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string templateFile() {
+    static const std::string path = [] {
+        char name[] = "/tmp/wfb-fuzz-template-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ::close(fd);
+        return std::string(name);
+    }();
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto split = input.find('\0');
+    const std::string_view content = input.substr(0, split);
+    const std::string_view lines = split == std::string_view::npos ? "" : input.substr(split + 1);
+
+    std::FILE* file = std::fopen(templateFile().c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+
+    wfb::ListText list("memo");
+    list.loadFromFile(templateFile());
+    FUZZ_CHECK(list.whole() == wfb::withCrLf(content));
+    FUZZ_CHECK(onlyCrLfBreaks(list.whole()));
+    FUZZ_CHECK(wfb::withCrLf(list.whole()) == list.whole());
+
+    for (std::size_t start = 0; start < lines.size();) {
+        const auto end = std::min(lines.find('\0', start), lines.size());
+        const std::string_view line = lines.substr(start, end - start);
+        const std::string before = list.whole();
+        list.appendLine(line);
+        const std::string& after = list.whole();
+        FUZZ_CHECK(after.starts_with(before));
+        const std::string_view added = std::string_view(after).substr(before.size());
+        if (before.empty() || before.ends_with("\r\n")) {
+            FUZZ_CHECK(added == std::string(line) + "\r\n");
+        } else {
+            FUZZ_CHECK(added == "\r\n" + std::string(line));
+        }
+        start = end + 1;
+    }
+    return 0;
+}
