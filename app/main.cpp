@@ -53,7 +53,7 @@ void Tfmain::FormCreate() {
     if (environment_.executable.empty()) {
         environment_.executable = executablePath();
     }
-    runCreateSequence(*this, list_, environment_);
+    runCreateSequence(*this, list_, *this, environment_);
 }
 
 void Tfmain::FormShow() {}
