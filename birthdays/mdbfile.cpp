@@ -106,6 +106,8 @@ File::File(std::string path) : path_(std::move(path)) {
     if (static_cast<std::size_t>(handle_->fmt->pg_size) != pageSize) {
         throw Failure(cannotOpen(path_, "Die Version des Dateiformats ist nicht lesbar"));
     }
+    const char* charset = mdb_target_charset(handle_.get());
+    charset_ = charset != nullptr ? charset : "UTF-8";
 
     // libmdb reads the catalog without telling a page beyond the end from an empty one: look
     // at the pages of MSysObjects first.
@@ -119,6 +121,22 @@ File::File(std::string path) : path_(std::move(path)) {
     if (mdb_read_catalog(handle_.get(), MDB_ANY) == nullptr) {
         throw damaged("Das Verzeichnis ihrer Tabellen (MSysObjects) ist nicht lesbar");
     }
+}
+
+std::string File::toUtf8(const char* text) const {
+    if (g_ascii_strcasecmp(charset_.c_str(), "UTF-8") == 0 ||
+        g_ascii_strcasecmp(charset_.c_str(), "UTF8") == 0) {
+        return text;
+    }
+    gsize written = 0;
+    gchar* converted = g_convert_with_fallback(text, -1, "UTF-8", charset_.c_str(), "?", nullptr,
+                                               &written, nullptr);
+    if (converted == nullptr) {
+        return std::string(std::strlen(text), '?');
+    }
+    std::string result(converted, written);
+    g_free(converted);
+    return result;
 }
 
 MdbCatalogEntry* File::findTable(std::string_view name) const {

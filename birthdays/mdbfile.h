@@ -40,6 +40,10 @@ public:
     std::uint32_t pageCount() const { return pageCount_; }
     bool isJet3() const { return handle_->f->jet_version == MDB_VER_JET3; }
 
+    // Text as libmdb hands it out, in UTF-8. libmdb delivers the character set the environment
+    // variable MDBICONV names, UTF-8 without it.
+    std::string toUtf8(const char* text) const;
+
     // The user table of that name, compared without regard to case, or null.
     MdbCatalogEntry* findTable(std::string_view name) const;
 
@@ -66,6 +70,7 @@ private:
     std::string path_;
     std::unique_ptr<MdbHandle, HandleCloser> handle_;
     std::uint32_t pageCount_ = 0;
+    std::string charset_;
 };
 
 } // namespace wfb::mdb

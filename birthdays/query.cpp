@@ -192,14 +192,23 @@ private:
         if (!isDataPageOfTable()) {
             return;
         }
-        const int rows = mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset);
+        const int offsets = mdb_->fmt->row_count_offset;
+        const int rows = mdb_get_int16(mdb_->pg_buf, offsets);
+        if (offsets + 2 + 2 * rows > mdb_->fmt->pg_size) {
+            throw file_.damaged("Seite " + std::to_string(page) + " der Tabelle " + tableLabel() +
+                                " nennt mehr Zeilen, als sie fassen kann");
+        }
         for (int row = 0; row < rows; ++row) {
+            // A deleted row keeps its bytes until the file is compacted; they do not count.
+            if ((mdb_get_int16(mdb_->pg_buf, offsets + 2 + 2 * row) & deletedRow) != 0) {
+                continue;
+            }
             int start = 0;
             std::size_t size = 0;
             if (mdb_find_row(mdb_, row, &start, &size) != 0) {
                 throw damagedRow(page, row, "liegt nicht auf ihrer Seite");
             }
-            if ((start & deletedRow) != 0 || size == 0) {
+            if (size == 0) {
                 continue;
             }
             if ((start & overflowRow) != 0) {
@@ -295,7 +304,7 @@ private:
         if (converted == nullptr) {
             return std::string();
         }
-        std::string result(converted);
+        std::string result = file_.toUtf8(converted);
         g_free(converted);
         return result;
     }

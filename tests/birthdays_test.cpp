@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <limits>
 #include <stdexcept>
+#include <stdlib.h>
 
 namespace wfb {
 namespace {
@@ -116,6 +117,19 @@ TEST(BirthdayList, EachDayListsTheActiveEmployeesBornOnItInAccessOrder) {
             EXPECT_EQ(composed.list, c.list) << label;
         }
     }
+}
+
+// libmdb hands out text in the character set MDBICONV names; the list is Windows-1252 whatever
+// that is.
+TEST(BirthdayList, NamesKeepTheirUmlautsWhateverCharacterSetLibmdbDelivers) {
+    for (const char* charset : {"ISO-8859-1", "CP850"}) {
+        ::setenv("MDBICONV", charset, 1);
+        for (const char* file : {"belegschaft.mdb", "belegschaft.accdb"}) {
+            EXPECT_EQ(compose(test::testData(file), {2026, 12, 11}).list, december11)
+                << charset << " " << file;
+        }
+    }
+    ::unsetenv("MDBICONV");
 }
 
 TEST(BirthdayList, TheStatementCarriesTodaysMonthAndDayWithoutLeadingZeros) {
