@@ -59,7 +59,7 @@ const std::string& Tfmain::executable() {
 
 void Tfmain::FormCreate() {
     executable();
-    runCreateSequence(*this, list_, environment_);
+    runCreateSequence(*this, list_, *this, environment_);
 }
 
 void Tfmain::FormShow() {

@@ -12,10 +12,11 @@ class QPushButton;
 
 namespace wfb {
 
-// The main window: the list text in an editable text area and the "Senden" button. Making it
-// runs the create-time sequence; a failure there is reported and the window opens with the list
-// text as far as the sequence got.
-class Tfmain : public QWidget, public MainFields {
+// The main window: the list text in an editable text area and the "Senden" button, and the
+// database connection and query of the birthday list, which live as long as the window. Making
+// it runs the create-time sequence; a failure there is reported and the window opens with the
+// list text as far as the sequence got.
+class Tfmain : public QWidget, public MainFields, public BirthdayComponents {
 public:
     explicit Tfmain(StartupEnvironment environment, QWidget* parent = nullptr);
 

@@ -14,7 +14,8 @@ std::string settingsPath(const std::string& executable) {
     return replaceExtension(executable, ".ini");
 }
 
-void runCreateSequence(MainFields& fields, ListText& list, const StartupEnvironment& environment) {
+void runCreateSequence(MainFields& fields, ListText& list, BirthdayComponents& components,
+                       const StartupEnvironment& environment) {
     fields.AutoSend = asksForUnattendedRun(environment.arguments);
 
     const IniFile settings(settingsPath(environment.executable));
@@ -31,8 +32,9 @@ void runCreateSequence(MainFields& fields, ListText& list, const StartupEnvironm
     fields.MailerPath = settings.read("Option", "Mailer");
     fields.Recipient = settings.read("Option", "RCPT");
 
-    (void)database;
-    (void)password;
+    composeBirthdayList(
+        components, database, password, environment.executable, environment.today,
+        [&list](std::string_view line) { list.appendLine(line); }, fields.BirthdayCount);
 }
 
 } // namespace wfb

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "birthdays/birthdaylist.h"
+#include "birthdays/date.h"
 #include "listtext.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +20,9 @@ struct MainFields {
 
 // What the program was started with.
 struct StartupEnvironment {
-    std::string executable;             // full path of the real executable
-    std::vector<std::string> arguments; // as the process received them, program name first
+    std::string executable;                   // full path of the real executable
+    std::vector<std::string> arguments;       // as the process received them, program name first
+    std::function<Date()> today = localToday; // the calendar, read once for the birthday query
 };
 
 // The unattended run: exactly one argument besides the program name, and that is "/go".
@@ -28,8 +32,9 @@ bool asksForUnattendedRun(const std::vector<std::string>& arguments);
 std::string settingsPath(const std::string& executable);
 
 // The create-time sequence: the command-line switch, the settings, the template and today's
-// birthdays, in this order. A failure throws and leaves fields and list text as far as the
-// sequence got.
-void runCreateSequence(MainFields& fields, ListText& list, const StartupEnvironment& environment);
+// birthdays from the database components, in this order. A failure throws and leaves fields and
+// list text as far as the sequence got; the connection stays open with the components.
+void runCreateSequence(MainFields& fields, ListText& list, BirthdayComponents& components,
+                       const StartupEnvironment& environment);
 
 } // namespace wfb

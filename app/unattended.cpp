@@ -46,11 +46,12 @@ int runWithoutWindow(StartupEnvironment environment, std::ostream& errors) {
 
     MainFields fields;
     ListText list("memo");
+    BirthdayComponents components;
     reported([&] {
         if (environment.executable.empty()) {
             environment.executable = executablePath();
         }
-        runCreateSequence(fields, list, environment);
+        runCreateSequence(fields, list, components, environment);
     });
     if (!environment.executable.empty()) {
         reported([&] {

@@ -1,6 +1,7 @@
 #include "installation.h"
 
 #include "settings/location.h"
+#include "testdata.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,10 +27,14 @@ void Installation::settings(const std::string& text) const {
 }
 
 void Installation::standardSettings(const std::string& templateContent,
-                                    const std::string& recipient) const {
+                                    const std::string& recipient,
+                                    const std::optional<std::string>& mailer) const {
     writeFile(path("vorlage.txt"), templateContent);
-    settings("[DB]\r\nMain=" + path("belegschaft.mdb") + "\r\n[Option]\r\ntext=" +
-             path("vorlage.txt") + "\r\nMailer=" + recorder() + "\r\nRCPT=" + recipient + "\r\n");
+    fs::copy_file(testData("belegschaft.mdb"), path("belegschaft.mdb"),
+                  fs::copy_options::overwrite_existing);
+    settings("[DB]\r\nMain=" + path("belegschaft.mdb") +
+             "\r\n[Option]\r\ntext=" + path("vorlage.txt") +
+             "\r\nMailer=" + mailer.value_or(recorder()) + "\r\nRCPT=" + recipient + "\r\n");
 }
 
 ProcessOptions Installation::withoutDisplay() const {

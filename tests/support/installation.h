@@ -3,6 +3,7 @@
 #include "process.h"
 #include "tempdir.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,11 @@ public:
 
     // Writes the settings file beside the program.
     void settings(const std::string& text) const;
-    // Settings with a template of the given content, the recording mailer and the recipient.
+    // Settings with a template of the given content, a copy of belegschaft.mdb, the recipient
+    // and the mailer (the recording one unless named).
     void standardSettings(const std::string& templateContent,
-                          const std::string& recipient = "chef@example.com") const;
+                          const std::string& recipient = "chef@example.com",
+                          const std::optional<std::string>& mailer = std::nullopt) const;
 
     // The environment of a run without a display.
     ProcessOptions withoutDisplay() const;

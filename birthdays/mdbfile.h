@@ -1,0 +1,76 @@
+#pragma once
+
+// libmdb, wrapped for the database layer: the open file with its catalog, owning table
+// definitions, and page reads that check the page lies inside the file.
+
+#include "settings/failure.h"
+
+#include <mdbtools.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace wfb::mdb {
+
+struct HandleCloser {
+    void operator()(MdbHandle* handle) const { mdb_close(handle); }
+};
+
+struct TableDeleter {
+    void operator()(MdbTableDef* table) const { mdb_free_tabledef(table); }
+};
+// A table definition with its columns.
+using Table = std::unique_ptr<MdbTableDef, TableDeleter>;
+
+// An Access database file opened for reading, with its catalog read once: libmdb frees the table
+// definitions of the previous catalog when it reads the catalog again.
+class File {
+public:
+    // Opens the file and reads its catalog. Throws a Failure naming the file when it cannot be
+    // read, is no Access database, or is damaged.
+    explicit File(std::string path);
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() = default;
+
+    const std::string& path() const { return path_; }
+    MdbHandle* handle() const { return handle_.get(); }
+    std::uint32_t pageCount() const { return pageCount_; }
+    bool isJet3() const { return handle_->f->jet_version == MDB_VER_JET3; }
+
+    // Text as libmdb hands it out, in UTF-8. libmdb delivers the character set the environment
+    // variable MDBICONV names, UTF-8 without it.
+    std::string toUtf8(const char* text) const;
+
+    // The user table of that name, compared without regard to case, or null.
+    MdbCatalogEntry* findTable(std::string_view name) const;
+
+    // Whether the catalog holds a linked table of that name (one whose rows lie in another
+    // database).
+    bool hasLinkedTable(std::string_view name) const;
+
+    // Reads the definition and the columns of a table of the catalog; throws when the file is
+    // damaged.
+    Table readTable(MdbCatalogEntry& entry) const;
+
+    // Reads a page into the handle's page buffer; throws, naming what lies there, when it is
+    // outside the file.
+    void readPage(std::uint32_t page, const std::string& what) const;
+
+    // The failure for a damaged file, with what was found wrong.
+    Failure damaged(const std::string& detail) const;
+    // The failure for a file cut short: what should lie on the page is missing.
+    Failure beyondEnd(const std::string& what, std::uint32_t page) const;
+
+private:
+    void checkUsageMap(const MdbTableDef& table, std::string_view name) const;
+
+    std::string path_;
+    std::unique_ptr<MdbHandle, HandleCloser> handle_;
+    std::uint32_t pageCount_ = 0;
+    std::string charset_;
+};
+
+} // namespace wfb::mdb
