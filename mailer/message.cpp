@@ -95,7 +95,8 @@ std::string hexByte(unsigned char byte) {
 }
 
 // Appends one line of the body, without its line break, as quoted-printable.
-void encodeLine(std::string& out, std::string_view line) {
+// softBreakAfter: the text ends with this line and a soft line break, whose "=" needs room too.
+void encodeLine(std::string& out, std::string_view line, bool softBreakAfter) {
     std::size_t column = 0;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
@@ -104,7 +105,7 @@ void encodeLine(std::string& out, std::string_view line) {
             (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
         std::string token = literal ? std::string(1, static_cast<char>(c)) : hexByte(c);
         // Room for the "=" of a soft line break unless this ends the line.
-        if (column + token.size() > (last ? maxBodyLine : maxBodyLine - 1)) {
+        if (column + token.size() > (last && !softBreakAfter ? maxBodyLine : maxBodyLine - 1)) {
             out += "=\r\n";
             column = 0;
         }
@@ -222,7 +223,7 @@ std::string quotedPrintable(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const auto end = text.find_first_of("\r\n", pos);
-        encodeLine(out, text.substr(pos, end - pos));
+        encodeLine(out, text.substr(pos, end - pos), end == std::string_view::npos);
         if (end == std::string_view::npos) {
             out += "=\r\n"; // no line break at the end: none is added
             break;

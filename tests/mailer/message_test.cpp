@@ -254,6 +254,10 @@ TEST(MailerMessage, QuotedPrintableKeepsEveryLineIntact) {
         {x74 + "ü\r\n", x74 + "=\r\n=C3=BC\r\n"}, // "=C3" is never cut
         {x75 + ".y\r\n", x75 + "=\r\n=2Ey\r\n"},  // a dot after a soft break
         {x75 + "\x01\r\n", x75 + "=\r\n=01\r\n"},
+        // The last line without a break ends in a soft break, whose "=" needs its room too.
+        {x75 + "x", x75 + "=\r\nx=\r\n"},
+        {x74 + "x", x74 + "x=\r\n"},
+        {x74 + "ü", x74 + "=\r\n=C3=BC=\r\n"},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(quotedPrintable(text), expected) << text;
