@@ -1,6 +1,7 @@
 #include "outbox.h"
 
 #include "settings/failure.h"
+#include "settings/files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,29 +13,6 @@
 
 namespace wfb::mailer {
 namespace {
-
-// Closes a descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // Closes now, so that a failure to close is seen; returns 0 or the errno value.
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // Removes the temporary file unless it was renamed.
 class TemporaryFile {
@@ -53,20 +31,6 @@ public:
 private:
     std::string path_;
 };
-
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
 
 // Renames without replacing: 0, EEXIST when the name is taken, or another errno value.
 int renameNew(const std::string& from, const std::string& to) {
@@ -117,7 +81,7 @@ std::string Outbox::store(const std::string& directory, std::string_view message
 
     // A hidden name, so that nobody takes the temporary file for a message.
     std::string pattern = directory + "/.wiegenfestbote-mailer-XXXXXX";
-    Descriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         return fail("Die Datei lässt sich nicht anlegen", errno);
     }
@@ -143,7 +107,7 @@ std::string Outbox::store(const std::string& directory, std::string_view message
         }
         temporary.release();
         // The new name is on disk only once the folder is.
-        Descriptor folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        FileDescriptor folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() >= 0) {
             ::fsync(folder.get());
         }

@@ -9,35 +9,34 @@
 #include <unistd.h>
 
 namespace wfb {
-namespace {
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
 
-// Closes a descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+int FileDescriptor::close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 ? 0 : errno;
+}
+
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
         }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    int get() const { return fd_; }
-    // Closes now, so that a failure to close is seen; returns 0 or the errno value.
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
-
-} // namespace
+    return 0;
+}
 
 int readWholeFile(const std::string& path, std::string& content) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return errno;
     }
@@ -63,20 +62,6 @@ int readWholeFile(const std::string& path, std::string& content) {
 
 namespace {
 
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
 // The file a path names, through a symbolic link.
 std::string followLink(const std::string& path) {
     struct stat info {};
@@ -90,7 +75,7 @@ std::string followLink(const std::string& path) {
 } // namespace
 
 int writeWholeFile(const std::string& path, std::string_view bytes) {
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
         return errno;
     }
@@ -129,7 +114,7 @@ int replaceWholeFile(const std::string& path, std::string_view bytes) {
         }
         return error;
     }
-    Descriptor file(fd);
+    FileDescriptor file(fd);
     int error = writeAll(file.get(), bytes);
     if (error == 0 && exists && ::fchmod(file.get(), old.st_mode & 07777) != 0) {
         error = errno;

@@ -5,6 +5,25 @@
 
 namespace wfb {
 
+// An open file descriptor, closed on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    int get() const { return fd_; }
+    // Closes now, so that a failure to close is seen; returns 0 or the errno value.
+    int close();
+
+private:
+    int fd_;
+};
+
+// Writes all the bytes to the descriptor. Returns 0, or the errno value of what failed.
+int writeAll(int fd, std::string_view bytes);
+
 // Reads a whole file into content. Returns 0, or the errno value of what failed.
 int readWholeFile(const std::string& path, std::string& content);
 
