@@ -136,8 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto message = wfb::mailer::messageFrom(given, body);
     try {
-        checkMessage(wfb::mailer::composeMessage(message, 1781161800, "fuzz@example.com"),
-                     message);
+        checkMessage(wfb::mailer::composeMessage(message, 1781161800, "fuzz@example.com"), message);
     } catch (const wfb::Failure&) {
     }
     return 0;

@@ -138,6 +138,21 @@ TEST(UnattendedRunWithoutDisplay, OnlyExactlyGoRunsWithoutDisplay) {
     }
 }
 
+TEST(UnattendedRunWithoutDisplay, GoWrittenInQuotesIsGo) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    ProcessOptions options = installation.withoutDisplay();
+    options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    // The shell takes the quotes off, as the command line of a scheduler does.
+    const ProcessResult result =
+        runProcess({"/bin/sh", "-c", "/usr/bin/faketime '2026-12-11 07:30:00' \"$0\" \"/go\"",
+                    installation.program()},
+                   options);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    ASSERT_TRUE(installation.waitForCalls(1));
+    EXPECT_EQ(installation.calls()[0].body, december11);
+}
+
 TEST(UnattendedRunWithoutDisplay, SettingsLieBesideTheRealExecutableBehindALink) {
     Installation installation;
     installation.standardSettings(greeting);
