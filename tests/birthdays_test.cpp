@@ -322,6 +322,27 @@ TEST(BirthdayList, DeletedRowsAreLeftOutAndMovedRowsFollowed) {
     }
 }
 
+// Every object in MSysObjects carries a blob of properties (signature "MR2", then records, each
+// starting with its length); the list needs none of them. A record of length 0 in each, which
+// kept libmdb's reader of the catalog going round while it ate memory, leaves the list as it is.
+TEST(BirthdayList, DamagedPropertiesOfTheObjectsDoNotMatter) {
+    test::TempDir dir;
+    const std::string signature("MR2\0", 4);
+    for (const char* name : {"belegschaft.mdb", "belegschaft.accdb"}) {
+        std::string file = test::readFile(test::testData(name));
+        int blobs = 0;
+        for (std::size_t at = file.find(signature); at != std::string::npos;
+             at = file.find(signature, at + 1)) {
+            file.replace(at + 4, 4, std::string(4, '\0'));
+            ++blobs;
+        }
+        ASSERT_GE(blobs, 4) << name;
+        const Composed composed = compose(dir.write(name, file), {2026, 12, 11});
+        EXPECT_EQ(composed.failure, "") << name;
+        EXPECT_EQ(composed.list, december11) << name;
+    }
+}
+
 TEST(BirthdayList, FileMissingAtItsPathIsOpenedFromBesideTheProgram) {
     test::TempDir program;
     test::TempDir elsewhere;
