@@ -120,6 +120,25 @@ TEST(BirthdayList, EachDayListsTheActiveEmployeesBornOnItInAccessOrder) {
     }
 }
 
+// An Access 97 file (Jet 3: pages of 2048 bytes, text in the code page, offsets of one byte
+// with a table of jumps in rows longer than 256 bytes, as Abel's is).
+TEST(BirthdayList, Jet3FilesListTheSameWay) {
+    const DayCase cases[] = {
+        {{2026, 12, 11},
+         2,
+         entries(
+             {"Petra Abel (030 998877): 35 Jahre", "J\xFCrgen M\xFCller (089 123456): 46 Jahre"})},
+        {{2028, 2, 29}, 1, entries({"Maria Fischer (0391 1234): 40 Jahre"})},
+        {{2026, 5, 5}, 0, emptyDay},
+    };
+    for (const DayCase& c : cases) {
+        const Composed composed = compose(test::testData("belegschaft97.mdb"), c.date);
+        EXPECT_EQ(composed.failure, "") << c.date.month << "-" << c.date.day;
+        EXPECT_EQ(composed.count, c.count) << c.date.month << "-" << c.date.day;
+        EXPECT_EQ(composed.list, c.list) << c.date.month << "-" << c.date.day;
+    }
+}
+
 // libmdb hands out text in the character set MDBICONV names; the list is Windows-1252 whatever
 // that is.
 TEST(BirthdayList, NamesKeepTheirUmlautsWhateverCharacterSetLibmdbDelivers) {
