@@ -217,8 +217,8 @@ Table File::readTable(MdbCatalogEntry& entry) const {
     }
     // libmdb reads a page right behind the end of the file as zeros, without complaint: check
     // the pages of the definition, each naming the next, and the page of the usage map first.
-    // The rows that hold the usage map and the map of free space must lie on their pages too,
-    // or libmdb copies whatever length it computes.
+    // The rows that hold the usage map and the map of free space must be rows their pages
+    // hold: libmdb takes the offsets it finds there without looking at the number of rows.
     const MdbFormatConstants& format = *handle_->fmt;
     std::uint32_t page = static_cast<std::uint32_t>(entry.table_pg);
     std::uint32_t usageMap = 0;
