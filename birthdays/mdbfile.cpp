@@ -65,15 +65,6 @@ const char* const catalogUnreadable =
 
 } // namespace
 
-std::uint16_t littleEndian16(const unsigned char* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-std::uint32_t littleEndian32(const unsigned char* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-}
-
 File::File(std::string path) : path_(std::move(path)) {
     std::size_t pageSize = 0;
     {
@@ -217,12 +208,9 @@ Table File::readTable(MdbCatalogEntry& entry) const {
     }
     // libmdb reads a page right behind the end of the file as zeros, without complaint: check
     // the pages of the definition, each naming the next, and the page of the usage map first.
-    // The rows that hold the usage map and the map of free space must be rows their pages
-    // hold: libmdb takes the offsets it finds there without looking at the number of rows.
     const MdbFormatConstants& format = *handle_->fmt;
     std::uint32_t page = static_cast<std::uint32_t>(entry.table_pg);
     std::uint32_t usageMap = 0;
-    std::uint32_t freeMap = 0;
     for (std::uint32_t seen = 0; page != 0; ++seen) {
         if (seen == pageCount_) {
             throw damaged(definition + " verweist im Kreis");
@@ -234,7 +222,6 @@ Table File::readTable(MdbCatalogEntry& entry) const {
                               " hält keine Tabellendefinition");
             }
             usageMap = littleEndian32(handle_->pg_buf + format.tab_usage_map_offset);
-            freeMap = littleEndian32(handle_->pg_buf + format.tab_free_map_offset);
             if ((usageMap >> 8) >= pageCount_) {
                 throw beyondEnd("Die Seitenliste der Tabelle " + quoted(name), usageMap >> 8);
             }
@@ -242,7 +229,6 @@ Table File::readTable(MdbCatalogEntry& entry) const {
         page = littleEndian32(handle_->pg_buf + 4);
     }
     checkMapRow(usageMap, "Die Seitenliste der Tabelle " + quoted(name));
-    checkMapRow(freeMap, "Die Liste der Seiten mit freiem Platz der Tabelle " + quoted(name));
     Table table(mdb_read_table(&entry));
     if (!table) {
         throw damaged(definition + " ist nicht lesbar");
@@ -322,8 +308,7 @@ void File::readOtherPage(std::uint32_t page, const std::string& what) const {
 std::optional<RowExtent> File::findRow(const unsigned char* buffer, int row) const {
     const int offsets = handle_->fmt->row_count_offset;
     const int pageSize = static_cast<int>(handle_->fmt->pg_size);
-    if (row < 0 || row >= littleEndian16(buffer + offsets) ||
-        offsets + 2 + 2 * (row + 1) > pageSize) {
+    if (row < 0 || offsets + 2 + 2 * (row + 1) > pageSize) {
         return std::nullopt;
     }
     const int start = littleEndian16(buffer + offsets + 2 + 2 * row) & rowOffsetMask;

@@ -79,7 +79,8 @@ public:
     void readOtherPage(std::uint32_t page, const std::string& what) const;
 
     // Where the row of that number lies on a page held in buffer, or nothing when the page's
-    // table of row offsets does not place it inside the page.
+    // table of row offsets does not place it inside the page (the number of rows the page
+    // names is not looked at, as libmdb does not).
     std::optional<RowExtent> findRow(const unsigned char* buffer, int row) const;
 
     // The failure for a damaged file, with what was found wrong.
@@ -100,7 +101,13 @@ private:
     std::vector<std::unique_ptr<MdbCatalogEntry>> catalog_;
 };
 
-std::uint16_t littleEndian16(const unsigned char* bytes);
-std::uint32_t littleEndian32(const unsigned char* bytes);
+inline std::uint16_t littleEndian16(const unsigned char* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+inline std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
+}
 
 } // namespace wfb::mdb

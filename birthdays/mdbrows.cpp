@@ -23,7 +23,22 @@ struct GFree {
 
 RowScan::RowScan(const File& file, MdbCatalogEntry& entry)
     : file_(file), mdb_(file.handle()), name_(entry.object_name), tablePage_(entry.table_pg),
-      table_(file.readTable(entry)), fields_(table_->num_cols) {}
+      table_(file.readTable(entry)), jet3_(file.isJet3()), fields_(table_->num_cols) {
+    // libmdb orders the columns by number; the fixed ones take their places in that order.
+    const std::size_t countSize = jet3_ ? 1 : 2;
+    unsigned int fixed = 0;
+    for (guint i = 0; i < table_->columns->len; ++i) {
+        const auto& col = *static_cast<const MdbColumn*>(g_ptr_array_index(table_->columns, i));
+        Place place{static_cast<unsigned int>(col.col_num), col.is_fixed != 0, col.var_col_num, 0,
+                    0};
+        if (place.fixed) {
+            place.order = fixed++;
+            place.offset = countSize + static_cast<std::size_t>(std::max(col.fixed_offset, 0));
+            place.size = static_cast<std::size_t>(std::max(col.col_size, 0));
+        }
+        places_.push_back(place);
+    }
+}
 
 std::string RowScan::tableLabel() const {
     return quoted(name_);
@@ -107,7 +122,7 @@ void RowScan::scanPage(std::uint32_t page, const std::function<void()>& visit) {
             followOverflow(start & rowOffsetMask, size, visit);
             file_.readPage(page, part());
         } else {
-            crack(start & rowOffsetMask, size);
+            enter(start & rowOffsetMask, size);
             visit();
         }
     }
@@ -130,7 +145,7 @@ void RowScan::followOverflow(int start, std::size_t size, const std::function<vo
         page_ = targetPage;
         row_ = targetRow;
         if ((start & rowMoved) == 0) {
-            crack(start & rowOffsetMask, size);
+            enter(start & rowOffsetMask, size);
             visit();
             return;
         }
@@ -139,52 +154,49 @@ void RowScan::followOverflow(int start, std::size_t size, const std::function<vo
     throw damagedRow("verweist im Kreis");
 }
 
-// libmdb reads a row's column count at its start, and from its end backwards the null mask,
-// the number of variable-length values and their offsets (in Jet 3 files with a table of jumps
-// by 256 bytes in between): all of that must lie inside the row.
-void RowScan::crack(int start, std::size_t size) {
+// A row's column count lies at its start; from its end backwards lie the null mask, the number
+// of variable-length values and their offsets (in Jet 3 files with a table of jumps by 256
+// bytes in between). All of that must lie inside the row before libmdb reads it.
+void RowScan::enter(int start, std::size_t size) {
     start_ = start;
     size_ = size;
+    cracked_ = false;
     const unsigned char* row = mdb_->pg_buf + start;
-    const bool jet3 = file_.isJet3();
-    const std::size_t countSize = jet3 ? 1 : 2;
+    const std::size_t countSize = jet3_ ? 1 : 2;
     if (size < countSize) {
         throw damagedRow("ist nicht lesbar");
     }
-    rowColumns_ = jet3 ? row[0] : littleEndian16(row);
+    rowColumns_ = jet3_ ? row[0] : littleEndian16(row);
     const std::size_t maskSize = (rowColumns_ + 7) / 8;
     std::size_t needed = countSize + maskSize;
+    rowVariable_ = 0;
     if (table_->num_var_cols > 0) {
         // The number of variable-length values has the size of the column count.
         needed += countSize;
         if (needed <= size) {
             const unsigned char* last = row + size - 1 - maskSize; // the last byte before the mask
-            if (jet3) {
-                const std::size_t jumps = (size - 1) / 256;
-                needed += jumps + std::size_t{last[0]} + 1;
+            if (jet3_) {
+                rowVariable_ = last[0];
+                needed += (size - 1) / 256 + rowVariable_ + 1;
             } else {
-                needed += 2 * (std::size_t{littleEndian16(last - 1)} + 1);
+                rowVariable_ = littleEndian16(last - 1);
+                needed += 2 * (std::size_t{rowVariable_} + 1);
             }
         }
     }
-    if (needed > size || mdb_crack_row(table_.get(), start, size, fields_.data()) < 0) {
+    if (needed > size) {
         throw damagedRow("ist nicht lesbar");
     }
+    mask_ = row + size - maskSize;
 }
 
-bool RowScan::isNull(std::size_t column) const {
-    // A column added after the row was written has no bit in the row's null mask.
-    return fields_[column].is_null != 0 ||
-           static_cast<unsigned int>(this->column(column).col_num) >= rowColumns_;
-}
-
-Failure RowScan::unreadableValue(std::size_t column) const {
-    return damagedRow("hat in der Spalte " + quoted(this->column(column).name) +
-                      " einen unlesbaren Wert");
-}
-
-// Where libmdb found a column's value: checked to lie inside the row.
-RowScan::Bytes RowScan::value(std::size_t column) const {
+RowScan::Bytes RowScan::variableValue(std::size_t column) const {
+    if (!cracked_) {
+        if (mdb_crack_row(table_.get(), start_, size_, fields_.data()) < 0) {
+            throw damagedRow("ist nicht lesbar");
+        }
+        cracked_ = true;
+    }
     const MdbField& field = fields_[column];
     if (field.siz < 0 || field.start < start_ ||
         static_cast<std::size_t>(field.start - start_) + static_cast<std::size_t>(field.siz) >
@@ -194,12 +206,9 @@ RowScan::Bytes RowScan::value(std::size_t column) const {
     return {mdb_->pg_buf + field.start, static_cast<std::size_t>(field.siz)};
 }
 
-double RowScan::dateValue(std::size_t column) const {
-    const Bytes bytes = value(column);
-    if (bytes.size != 8) {
-        throw unreadableValue(column);
-    }
-    return mdb_get_double(mdb_->pg_buf, static_cast<int>(bytes.data - mdb_->pg_buf));
+Failure RowScan::unreadableValue(std::size_t column) const {
+    return damagedRow("hat in der Spalte " + quoted(this->column(column).name) +
+                      " einen unlesbaren Wert");
 }
 
 std::int32_t RowScan::integerValue(std::size_t column) const {
@@ -270,9 +279,9 @@ std::string RowScan::memo(std::size_t column, Bytes field) const {
 RowScan::Bytes RowScan::longValuePart(std::uint32_t pageRow, const std::string& what) const {
     const std::uint32_t page = pageRow >> 8;
     file_.readOtherPage(page, what);
-    const std::optional<RowExtent> extent =
-        file_.findRow(mdb_->alt_pg_buf, static_cast<int>(pageRow & 0xFF));
-    if (!extent) {
+    const int row = static_cast<int>(pageRow & 0xFF);
+    const std::optional<RowExtent> extent = file_.findRow(mdb_->alt_pg_buf, row);
+    if (!extent || row >= littleEndian16(mdb_->alt_pg_buf + mdb_->fmt->row_count_offset)) {
         throw file_.damaged(what + " liegt nicht in Zeile " + std::to_string(pageRow & 0xFF) +
                             " der Seite " + std::to_string(page));
     }

@@ -1,11 +1,13 @@
 #pragma once
 
-// The rows of a table, read natively with libmdb's primitives: page by page in the order of the
-// table's usage map, every row checked to lie where libmdb will look before libmdb cracks it,
-// every value checked to lie inside its row before it is read.
+// The rows of a table, read natively: page by page in the order of the table's usage map, each
+// row's layout checked to lie inside it before anything is read from it. Fixed-length values
+// (numbers, dates, yes/no) are read straight from the row; libmdb cracks a row only when a
+// variable-length value of it is read, and every value is checked to lie inside its row.
 
 #include "mdbfile.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,7 +27,7 @@ public:
     std::string tableLabel() const;
 
     // The columns in the order of their numbers.
-    std::size_t columnCount() const { return fields_.size(); }
+    std::size_t columnCount() const { return places_.size(); }
     const MdbColumn& column(std::size_t index) const;
     // The position of the column of that name, compared without regard to case, or nothing.
     std::optional<std::size_t> findColumn(std::string_view name) const;
@@ -36,9 +38,25 @@ public:
     void run(const std::function<void()>& visit);
 
     // Whether the row has no value in the column (for a yes/no column: whether it holds no).
-    bool isNull(std::size_t column) const;
+    bool isNull(std::size_t column) const {
+        const Place& place = places_[column];
+        // A column added after the row was written has no bit in its null mask and no value.
+        if (place.number >= rowColumns_ ||
+            (mask_[place.number / 8] & 1u << place.number % 8) == 0) {
+            return true;
+        }
+        return place.fixed ? place.order >= rowColumns_ - rowVariable_
+                           : place.order >= rowVariable_;
+    }
     // A Date/Time value as Access keeps it: days since 30 December 1899, the time as fraction.
-    double dateValue(std::size_t column) const;
+    double dateValue(std::size_t column) const {
+        const Bytes bytes = value(column);
+        if (bytes.size != 8) {
+            throw unreadableValue(column);
+        }
+        return std::bit_cast<double>(std::uint64_t{littleEndian32(bytes.data)} |
+                                     std::uint64_t{littleEndian32(bytes.data + 4)} << 32);
+    }
     // An Integer or Long Integer value.
     std::int32_t integerValue(std::size_t column) const;
     // A Text or Memo value in UTF-8, or nothing when the row has none.
@@ -48,6 +66,17 @@ public:
     Failure damagedRow(std::string_view what) const;
 
 private:
+    // Where a column's value lies in a row: fixed-length values at an offset behind the column
+    // count, in every row written since the column was added (the order-th fixed column); a
+    // variable-length value wherever the row's order-th offset says.
+    struct Place {
+        unsigned int number; // its bit in the null mask
+        bool fixed;
+        unsigned int order;
+        std::size_t offset; // fixed: from the start of the row
+        std::size_t size;   // fixed
+    };
+
     struct Bytes {
         const unsigned char* data;
         std::size_t size;
@@ -57,8 +86,20 @@ private:
     bool isDataPageOfTable() const;
     void scanPage(std::uint32_t page, const std::function<void()>& visit);
     void followOverflow(int start, std::size_t size, const std::function<void()>& visit);
-    void crack(int start, std::size_t size);
-    Bytes value(std::size_t column) const;
+    void enter(int start, std::size_t size);
+    // A value of the current row, checked to lie inside it. Variable-length values are where
+    // libmdb finds them when it cracks the row, which it does only for a row they are read from.
+    Bytes value(std::size_t column) const {
+        const Place& place = places_[column];
+        if (place.fixed) {
+            if (place.offset + place.size > size_) {
+                throw unreadableValue(column);
+            }
+            return {mdb_->pg_buf + start_ + place.offset, place.size};
+        }
+        return variableValue(column);
+    }
+    Bytes variableValue(std::size_t column) const;
     Failure unreadableValue(std::size_t column) const;
     std::string memo(std::size_t column, Bytes field) const;
     Bytes longValuePart(std::uint32_t pageRow, const std::string& what) const;
@@ -69,14 +110,20 @@ private:
     std::string name_;
     unsigned long tablePage_;
     Table table_;
-    std::vector<MdbField> fields_;
+    bool jet3_;
+    std::vector<Place> places_;
 
-    // The row being visited: where it lies and how many columns it has.
+    // The row being visited: where it lies, how many columns and variable-length values it has,
+    // where its null mask lies, and its values as libmdb cracked them (once asked for).
     std::uint32_t page_ = 0;
     int row_ = 0;
     int start_ = 0;
     std::size_t size_ = 0;
     unsigned int rowColumns_ = 0;
+    unsigned int rowVariable_ = 0;
+    const unsigned char* mask_ = nullptr;
+    mutable std::vector<MdbField> fields_;
+    mutable bool cracked_ = false;
 };
 
 } // namespace wfb::mdb
