@@ -289,8 +289,8 @@ RowScan::Bytes RowScan::longValuePart(std::uint32_t pageRow, const std::string& 
 }
 
 // Text as libmdb converts it (from the file's code page, or from UCS-2, compressed or not),
-// into UTF-8. libmdb converts into a buffer of its bind size; it gets no more than converts
-// into it whatever the characters: three bytes of output for one byte of input at most.
+// into UTF-8. libmdb converts into a buffer of its bind size and is handed no more input than
+// fits there whatever the characters: at most three bytes of output for a byte of input.
 std::string RowScan::convert(const unsigned char* data, std::size_t size) const {
     const std::size_t fits = (mdb_->bind_size - 1) / 3 & ~std::size_t{1};
     std::unique_ptr<char, GFree> converted(
