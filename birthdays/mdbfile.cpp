@@ -1,5 +1,8 @@
 #include "mdbfile.h"
 
+#include "mdbrows.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,6 +43,10 @@ std::string cannotOpen(const std::string& path, const std::string& reason) {
 
 // Object names compare as Access compares them: without regard to case, umlauts included.
 bool sameName(const char* a, std::string_view b) {
+    if (!g_utf8_validate(a, -1, nullptr) ||
+        !g_utf8_validate(b.data(), static_cast<gssize>(b.size()), nullptr)) {
+        return false;
+    }
     gchar* foldedA = g_utf8_casefold(a, -1);
     gchar* foldedB = g_utf8_casefold(b.data(), static_cast<gssize>(b.size()));
     const bool same = std::strcmp(foldedA, foldedB) == 0;
@@ -48,10 +55,13 @@ bool sameName(const char* a, std::string_view b) {
     return same;
 }
 
-std::uint32_t littleEndian32(const unsigned char* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-}
+// Types of the objects in MSysObjects, in its column Type (the flags above them left off).
+constexpr int objectTypeMask = 0x7F;
+// The column Id of MSysObjects: for a table, the page of its definition in the lower 24 bits.
+constexpr std::uint32_t objectPageMask = 0x00FFFFFF;
+
+const char* const catalogUnreadable =
+    "Das Verzeichnis ihrer Tabellen (MSysObjects) ist nicht lesbar";
 
 } // namespace
 
@@ -109,18 +119,54 @@ File::File(std::string path) : path_(std::move(path)) {
     const char* charset = mdb_target_charset(handle_.get());
     charset_ = charset != nullptr ? charset : "UTF-8";
 
-    // libmdb reads the catalog without telling a page beyond the end from an empty one: look
-    // at the pages of MSysObjects first.
-    MdbCatalogEntry catalogEntry{};
-    catalogEntry.mdb = handle_.get();
-    std::snprintf(catalogEntry.object_name, sizeof catalogEntry.object_name, "MSysObjects");
-    catalogEntry.object_type = MDB_TABLE;
-    catalogEntry.table_pg = catalogTablePage;
-    readTable(catalogEntry);
+    readCatalog();
+}
 
-    if (mdb_read_catalog(handle_.get(), MDB_ANY) == nullptr) {
-        throw damaged("Das Verzeichnis ihrer Tabellen (MSysObjects) ist nicht lesbar");
-    }
+// The catalog: the rows of MSysObjects that are tables or linked tables, with their names and
+// the pages of their definitions.
+void File::readCatalog() {
+    MdbCatalogEntry objects{};
+    objects.mdb = handle_.get();
+    std::snprintf(objects.object_name, sizeof objects.object_name, "MSysObjects");
+    objects.object_type = MDB_TABLE;
+    objects.table_pg = catalogTablePage;
+    RowScan scan(*this, objects);
+    const auto column = [&](std::string_view name, int type) {
+        const std::optional<std::size_t> found = scan.findColumn(name);
+        if (!found || scan.column(*found).col_type != type) {
+            throw damaged(std::string(catalogUnreadable) + ": Die Spalte " +
+                          quoted(std::string(name)) + " fehlt oder hat einen anderen Typ");
+        }
+        return *found;
+    };
+    const std::size_t id = column("Id", MDB_LONGINT);
+    const std::size_t name = column("Name", MDB_TEXT);
+    const std::size_t type = column("Type", MDB_INT);
+    scan.run([&] {
+        if (scan.isNull(type) || scan.isNull(name)) {
+            return;
+        }
+        const int objectType = scan.integerValue(type) & objectTypeMask;
+        if (objectType != MDB_TABLE && objectType != MDB_LINKED_TABLE) {
+            return;
+        }
+        const std::string objectName = scan.text(name).value_or(std::string());
+        auto entry = std::make_unique<MdbCatalogEntry>();
+        entry->mdb = handle_.get();
+        // A name too long for the entry is cut where a character ends.
+        const gchar* end = nullptr;
+        g_utf8_validate(
+            objectName.data(),
+            static_cast<gssize>(std::min(objectName.size(), std::size_t{MDB_MAX_OBJ_NAME})), &end);
+        std::snprintf(entry->object_name, sizeof entry->object_name, "%.*s",
+                      static_cast<int>(end - objectName.data()), objectName.data());
+        entry->object_type = objectType;
+        // Without an Id the definition is missing, which reading the table reports.
+        entry->table_pg = scan.isNull(id)
+                              ? 0
+                              : static_cast<std::uint32_t>(scan.integerValue(id)) & objectPageMask;
+        catalog_.push_back(std::move(entry));
+    });
 }
 
 std::string File::toUtf8(const char* text) const {
@@ -140,25 +186,18 @@ std::string File::toUtf8(const char* text) const {
 }
 
 MdbCatalogEntry* File::findTable(std::string_view name) const {
-    GPtrArray* catalog = handle_->catalog;
-    for (guint i = 0; catalog != nullptr && i < catalog->len; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
+    for (const auto& entry : catalog_) {
         if (entry->object_type == MDB_TABLE && sameName(entry->object_name, name)) {
-            return entry;
+            return entry.get();
         }
     }
     return nullptr;
 }
 
 bool File::hasLinkedTable(std::string_view name) const {
-    GPtrArray* catalog = handle_->catalog;
-    for (guint i = 0; catalog != nullptr && i < catalog->len; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
-        if (entry->object_type == MDB_LINKED_TABLE && sameName(entry->object_name, name)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(catalog_.begin(), catalog_.end(), [&](const auto& entry) {
+        return entry->object_type == MDB_LINKED_TABLE && sameName(entry->object_name, name);
+    });
 }
 
 Table File::readTable(MdbCatalogEntry& entry) const {
@@ -171,20 +210,25 @@ Table File::readTable(MdbCatalogEntry& entry) const {
     // the pages of the definition, each naming the next, and the page of the usage map first.
     const MdbFormatConstants& format = *handle_->fmt;
     std::uint32_t page = static_cast<std::uint32_t>(entry.table_pg);
+    std::uint32_t usageMap = 0;
     for (std::uint32_t seen = 0; page != 0; ++seen) {
         if (seen == pageCount_) {
             throw damaged(definition + " verweist im Kreis");
         }
         readPage(page, definition);
         if (seen == 0) {
-            const std::uint32_t mapPage =
-                littleEndian32(handle_->pg_buf + format.tab_usage_map_offset) >> 8;
-            if (mapPage >= pageCount_) {
-                throw beyondEnd("Die Seitenliste der Tabelle " + quoted(name), mapPage);
+            if (handle_->pg_buf[0] != MDB_PAGE_TABLE) {
+                throw damaged(definition + " ist nicht lesbar: Seite " + std::to_string(page) +
+                              " hält keine Tabellendefinition");
+            }
+            usageMap = littleEndian32(handle_->pg_buf + format.tab_usage_map_offset);
+            if ((usageMap >> 8) >= pageCount_) {
+                throw beyondEnd("Die Seitenliste der Tabelle " + quoted(name), usageMap >> 8);
             }
         }
         page = littleEndian32(handle_->pg_buf + 4);
     }
+    checkMapRow(usageMap, "Die Seitenliste der Tabelle " + quoted(name));
     Table table(mdb_read_table(&entry));
     if (!table) {
         throw damaged(definition + " ist nicht lesbar");
@@ -195,6 +239,15 @@ Table File::readTable(MdbCatalogEntry& entry) const {
         throw damaged("Die Spalten der Tabelle " + quoted(name) + " sind nicht lesbar");
     }
     return table;
+}
+
+// A map of pages lies in a row of another page; the number of that page and row name it.
+void File::checkMapRow(std::uint32_t pageRow, const std::string& what) const {
+    readOtherPage(pageRow >> 8, what);
+    if (!findRow(handle_->alt_pg_buf, static_cast<int>(pageRow & 0xFF))) {
+        throw damaged(what + " liegt nicht in Zeile " + std::to_string(pageRow & 0xFF) +
+                      " der Seite " + std::to_string(pageRow >> 8));
+    }
 }
 
 // The usage map lists the pages that hold a table's rows: either as a bitmap of pages from a
@@ -241,6 +294,30 @@ void File::readPage(std::uint32_t page, const std::string& what) const {
     if (mdb_read_pg(handle_.get(), page) != handle_->fmt->pg_size) {
         throw damaged(what + " liegt auf Seite " + std::to_string(page) + ", die nicht lesbar ist");
     }
+}
+
+void File::readOtherPage(std::uint32_t page, const std::string& what) const {
+    if (page >= pageCount_) {
+        throw beyondEnd(what, page);
+    }
+    if (mdb_read_alt_pg(handle_.get(), page) != handle_->fmt->pg_size) {
+        throw damaged(what + " liegt auf Seite " + std::to_string(page) + ", die nicht lesbar ist");
+    }
+}
+
+std::optional<RowExtent> File::findRow(const unsigned char* buffer, int row) const {
+    const int offsets = handle_->fmt->row_count_offset;
+    const int pageSize = static_cast<int>(handle_->fmt->pg_size);
+    if (row < 0 || offsets + 2 + 2 * (row + 1) > pageSize) {
+        return std::nullopt;
+    }
+    const int start = littleEndian16(buffer + offsets + 2 + 2 * row) & rowOffsetMask;
+    const int end =
+        row == 0 ? pageSize : littleEndian16(buffer + offsets + 2 * row) & rowOffsetMask;
+    if (start > end || end > pageSize) {
+        return std::nullopt;
+    }
+    return RowExtent{start, static_cast<std::size_t>(end - start)};
 }
 
 Failure File::beyondEnd(const std::string& what, std::uint32_t page) const {

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "mdbfile.h"
+#include "mdbrows.h"
 #include "settings/codepage.h"
 #include "settings/failure.h"
 
@@ -16,13 +17,6 @@ namespace wfb {
 namespace {
 
 constexpr std::string_view tableName = "u_fahrer";
-
-// Flags in a row's entry of a data page's offset table.
-constexpr int deletedRow = 0x8000;  // deleted, or the moved content of another row
-constexpr int overflowRow = 0x4000; // the row moved: here is where its content lies now
-constexpr int offsetMask = 0x1FFF;
-// Moved rows may have moved again; more steps than this are a damaged file.
-constexpr int maxOverflowSteps = 8;
 
 // Kinds of column the statement reads from the table.
 enum class ColumnKind { text, date, yesNo };
@@ -126,200 +120,70 @@ struct Match {
 class Scan {
 public:
     Scan(const mdb::File& file, MdbCatalogEntry& entry, const Date& today)
-        : file_(file), mdb_(file.handle()), entryPage_(entry.table_pg), today_(today),
-          table_(file.readTable(entry)) {
+        : file_(file), today_(today), rows_(file, entry) {
         vorname_ = column(vorname);
         nachname_ = column(nachname);
         telefon_ = column(telefon);
         geburtstag_ = column(geburtstag);
         aktiv_ = column(aktiv);
-        fields_.resize(table_->num_cols);
     }
 
     std::vector<Match> run() {
-        guint32 page = 0;
-        for (;;) {
-            const gint32 next = mdb_map_find_next(mdb_, table_->usage_map,
-                                                  static_cast<unsigned int>(table_->map_sz), page);
-            if (next == 0) {
-                break;
-            }
-            if (next < 0 || static_cast<guint32>(next) <= page) {
-                throw file_.damaged("Die Seitenliste der Tabelle " + tableLabel() +
-                                    " ist nicht lesbar");
-            }
-            page = static_cast<guint32>(next);
-            scanPage(page);
-        }
+        rows_.run([this] { takeRow(); });
         return std::move(matches_);
     }
 
 private:
-    std::string tableLabel() const { return quoted(std::string(tableName)); }
-    std::string part() const { return "Ein Teil der Tabelle " + tableLabel(); }
-
     // The position of a column in the table definition, checked for its kind.
     std::size_t column(const SourceColumn& wanted) const {
-        for (guint i = 0; i < table_->columns->len; ++i) {
-            const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table_->columns, i));
-            if (g_ascii_strcasecmp(col->name, std::string(wanted.name).c_str()) != 0) {
-                continue;
-            }
-            if (!isKind(col->col_type, wanted.kind)) {
-                throw Failure("Die Spalte " + quoted(std::string(wanted.name)) + " der Tabelle " +
-                              tableLabel() + " in " + quoted(file_.path()) + " hat den Typ " +
-                              typeName(col->col_type) + ", erwartet ist " + kindName(wanted.kind));
-            }
-            return i;
+        const std::optional<std::size_t> found = rows_.findColumn(wanted.name);
+        if (!found) {
+            throw Failure("In der Tabelle " + rows_.tableLabel() + " der Datenbank " +
+                          quoted(file_.path()) + " fehlt die Spalte " +
+                          quoted(std::string(wanted.name)));
         }
-        throw Failure("In der Tabelle " + tableLabel() + " der Datenbank " + quoted(file_.path()) +
-                      " fehlt die Spalte " + quoted(std::string(wanted.name)));
+        const int type = rows_.column(*found).col_type;
+        if (!isKind(type, wanted.kind)) {
+            throw Failure("Die Spalte " + quoted(std::string(wanted.name)) + " der Tabelle " +
+                          rows_.tableLabel() + " in " + quoted(file_.path()) + " hat den Typ " +
+                          typeName(type) + ", erwartet ist " + kindName(wanted.kind));
+        }
+        return *found;
     }
 
-    bool isDataPageOfTable() const {
-        return mdb_->pg_buf[0] == MDB_PAGE_DATA &&
-               static_cast<unsigned long>(mdb_get_int32(mdb_->pg_buf, 4)) == entryPage_;
-    }
-
-    Failure damagedRow(guint32 page, int row, std::string_view what) const {
-        return file_.damaged("Zeile " + std::to_string(row) + " auf Seite " + std::to_string(page) +
-                             " der Tabelle " + tableLabel() + " " + std::string(what));
-    }
-
-    void scanPage(guint32 page) {
-        file_.readPage(page, part());
-        // The usage map may name pages that are no longer the table's; libmdb passes them over.
-        if (!isDataPageOfTable()) {
-            return;
-        }
-        const int offsets = mdb_->fmt->row_count_offset;
-        const int rows = mdb_get_int16(mdb_->pg_buf, offsets);
-        if (offsets + 2 + 2 * rows > mdb_->fmt->pg_size) {
-            throw file_.damaged("Seite " + std::to_string(page) + " der Tabelle " + tableLabel() +
-                                " nennt mehr Zeilen, als sie fassen kann");
-        }
-        for (int row = 0; row < rows; ++row) {
-            // A deleted row keeps its bytes until the file is compacted; they do not count.
-            if ((mdb_get_int16(mdb_->pg_buf, offsets + 2 + 2 * row) & deletedRow) != 0) {
-                continue;
-            }
-            int start = 0;
-            std::size_t size = 0;
-            if (mdb_find_row(mdb_, row, &start, &size) != 0) {
-                throw damagedRow(page, row, "liegt nicht auf ihrer Seite");
-            }
-            if (size == 0) {
-                continue;
-            }
-            if ((start & overflowRow) != 0) {
-                followOverflow(page, row, start & offsetMask, size);
-                file_.readPage(page, part());
-            } else {
-                takeRow(page, row, start & offsetMask, size);
-            }
-        }
-    }
-
-    // A moved row: its place holds the row number and the page of its content.
-    void followOverflow(guint32 page, int row, int start, std::size_t size) {
-        for (int step = 0; step < maxOverflowSteps; ++step) {
-            if (size < 4) {
-                throw damagedRow(page, row, "verweist ins Leere");
-            }
-            const int targetRow = mdb_->pg_buf[start];
-            const auto targetPage = static_cast<guint32>(mdb_->pg_buf[start + 1]) |
-                                    static_cast<guint32>(mdb_->pg_buf[start + 2]) << 8 |
-                                    static_cast<guint32>(mdb_->pg_buf[start + 3]) << 16;
-            file_.readPage(targetPage, part());
-            if (!isDataPageOfTable() ||
-                targetRow >= mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset) ||
-                mdb_find_row(mdb_, targetRow, &start, &size) != 0) {
-                throw damagedRow(page, row, "verweist auf eine Stelle, an der sie nicht liegt");
-            }
-            page = targetPage;
-            row = targetRow;
-            if ((start & overflowRow) == 0) {
-                takeRow(page, row, start & offsetMask, size);
-                return;
-            }
-            start &= offsetMask;
-        }
-        throw damagedRow(page, row, "verweist im Kreis");
-    }
-
-    void takeRow(guint32 page, int row, int start, std::size_t size) {
-        if (mdb_crack_row(table_.get(), start, size, fields_.data()) < 0) {
-            throw damagedRow(page, row, "ist nicht lesbar");
-        }
+    void takeRow() {
         // A yes/no value lies in the row's null mask: set means yes.
-        if (fields_[aktiv_].is_null) {
+        if (rows_.isNull(aktiv_) || rows_.isNull(geburtstag_)) {
             return;
         }
-        const MdbField& birthday = fields_[geburtstag_];
-        if (birthday.is_null) {
-            return;
-        }
-        if (birthday.siz != 8) {
-            throw damagedRow(page, row, "hat einen unlesbaren Geburtstag");
-        }
-        const std::optional<Date> born =
-            dateFromAccess(mdb_get_double(mdb_->pg_buf, birthday.start));
+        const std::optional<Date> born = dateFromAccess(rows_.dateValue(geburtstag_));
         if (!born) {
-            throw damagedRow(page, row, "hat einen Geburtstag außerhalb der Jahre 100 bis 9999");
+            throw rows_.damagedRow("hat einen Geburtstag außerhalb der Jahre 100 bis 9999");
         }
         if (born->month != today_.month || born->day != today_.day) {
             return;
         }
         Match match;
-        const std::optional<std::string> first = text(vorname_);
-        const std::optional<std::string> last = text(nachname_);
+        const std::optional<std::string> first = rows_.text(vorname_);
+        const std::optional<std::string> last = rows_.text(nachname_);
         match.nameIsNull = !last;
         match.name = last.value_or(std::string());
         match.row.mitarbeiter =
             cp1252::fromUtf8(trimBlanks(first.value_or(std::string()) + " " + match.name));
-        match.row.telefon = cp1252::fromUtf8(text(telefon_).value_or(std::string()));
+        match.row.telefon = cp1252::fromUtf8(rows_.text(telefon_).value_or(std::string()));
         match.row.geburtsdatum = *born;
         match.row.alter = today_.year - born->year;
         matches_.push_back(std::move(match));
     }
 
-    // A text column of the cracked row as UTF-8, or nothing when it is null.
-    std::optional<std::string> text(std::size_t column) const {
-        const MdbField& field = fields_[column];
-        if (field.is_null) {
-            return std::nullopt;
-        }
-        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table_->columns, column));
-        if (col->col_type == MDB_MEMO && field.siz >= MDB_MEMO_OVERHEAD) {
-            // A memo not kept in the row lies on a page of its own (libmdb would read a page
-            // right behind the end of the file as empty text).
-            const auto head = static_cast<guint32>(mdb_get_int32(mdb_->pg_buf, field.start));
-            const auto where = static_cast<guint32>(mdb_get_int32(mdb_->pg_buf, field.start + 4));
-            if ((head & 0x80000000u) == 0 && (where >> 8) >= file_.pageCount()) {
-                throw file_.beyondEnd("Ein Text der Spalte " + quoted(col->name), where >> 8);
-            }
-        }
-        char* converted =
-            mdb_col_to_string(mdb_, mdb_->pg_buf, field.start, col->col_type, field.siz);
-        if (converted == nullptr) {
-            return std::string();
-        }
-        std::string result = file_.toUtf8(converted);
-        g_free(converted);
-        return result;
-    }
-
     const mdb::File& file_;
-    MdbHandle* mdb_;
-    unsigned long entryPage_;
     Date today_;
-    mdb::Table table_;
+    mdb::RowScan rows_;
     std::size_t vorname_ = 0;
     std::size_t nachname_ = 0;
     std::size_t telefon_ = 0;
     std::size_t geburtstag_ = 0;
     std::size_t aktiv_ = 0;
-    std::vector<MdbField> fields_;
     std::vector<Match> matches_;
 };
 

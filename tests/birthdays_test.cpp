@@ -12,6 +12,7 @@
 #include <limits>
 #include <stdexcept>
 #include <stdlib.h>
+#include <vector>
 
 namespace wfb {
 namespace {
@@ -116,6 +117,25 @@ TEST(BirthdayList, EachDayListsTheActiveEmployeesBornOnItInAccessOrder) {
             EXPECT_EQ(composed.count, c.count) << label;
             EXPECT_EQ(composed.list, c.list) << label;
         }
+    }
+}
+
+// An Access 97 file (Jet 3: pages of 2048 bytes, text in the code page, offsets of one byte
+// with a table of jumps in rows longer than 256 bytes, as Abel's is).
+TEST(BirthdayList, Jet3FilesListTheSameWay) {
+    const DayCase cases[] = {
+        {{2026, 12, 11},
+         2,
+         entries(
+             {"Petra Abel (030 998877): 35 Jahre", "J\xFCrgen M\xFCller (089 123456): 46 Jahre"})},
+        {{2028, 2, 29}, 1, entries({"Maria Fischer (0391 1234): 40 Jahre"})},
+        {{2026, 5, 5}, 0, emptyDay},
+    };
+    for (const DayCase& c : cases) {
+        const Composed composed = compose(test::testData("belegschaft97.mdb"), c.date);
+        EXPECT_EQ(composed.failure, "") << c.date.month << "-" << c.date.day;
+        EXPECT_EQ(composed.count, c.count) << c.date.month << "-" << c.date.day;
+        EXPECT_EQ(composed.list, c.list) << c.date.month << "-" << c.date.day;
     }
 }
 
@@ -319,6 +339,274 @@ TEST(BirthdayList, DeletedRowsAreLeftOutAndMovedRowsFollowed) {
                                      "Klaus Zimmermann (0171 2345678): 60 Jahre",
                                  }))
             << name << ": " << abelOnce.failure;
+    }
+}
+
+// Every object in MSysObjects carries a blob of properties (signature "MR2", then records, each
+// starting with its length); the list needs none of them. A record of length 0 in each, which
+// kept libmdb's reader of the catalog going round while it ate memory, leaves the list as it is.
+TEST(BirthdayList, DamagedPropertiesOfTheObjectsDoNotMatter) {
+    test::TempDir dir;
+    const std::string signature("MR2\0", 4);
+    for (const char* name : {"belegschaft.mdb", "belegschaft.accdb"}) {
+        std::string file = test::readFile(test::testData(name));
+        int blobs = 0;
+        for (std::size_t at = file.find(signature); at != std::string::npos;
+             at = file.find(signature, at + 1)) {
+            file.replace(at + 4, 4, std::string(4, '\0'));
+            ++blobs;
+        }
+        ASSERT_GE(blobs, 4) << name;
+        const Composed composed = compose(dir.write(name, file), {2026, 12, 11});
+        EXPECT_EQ(composed.failure, "") << name;
+        EXPECT_EQ(composed.list, december11) << name;
+    }
+}
+
+constexpr std::size_t pageSize = 4096;
+
+std::uint32_t get32(const std::string& bytes, std::size_t at) {
+    return get16(bytes, at) | std::uint32_t{get16(bytes, at + 2)} << 16;
+}
+
+void put16(std::string& bytes, std::size_t at, std::uint32_t value) {
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>((value >> 8) & 0xFF);
+}
+
+void put32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    put16(bytes, at, value & 0xFFFF);
+    put16(bytes, at + 2, value >> 16);
+}
+
+// Text as a Jet 4 file keeps it: UCS-2, little-endian.
+std::string ucs2(std::string_view ascii) {
+    std::string text;
+    for (const char c : ascii) {
+        text += c;
+        text += '\0';
+    }
+    return text;
+}
+
+// Where a row lies in a Jet 4 file: the first row, on a data page of the table whose
+// definition is on page `table`, that holds the text.
+struct RowPlace {
+    std::size_t page = 0;  // number
+    std::size_t start = 0; // offsets in the file
+    std::size_t end = 0;
+};
+
+RowPlace rowHolding(const std::string& file, std::uint32_t table, std::string_view text) {
+    const std::string wanted = ucs2(text);
+    for (std::size_t page = 0; (page + 1) * pageSize <= file.size(); ++page) {
+        const std::size_t at = page * pageSize;
+        if (file[at] != 1 || get32(file, at + 4) != table) {
+            continue;
+        }
+        for (std::size_t row = 0; row < get16(file, at + 12); ++row) {
+            const std::size_t start = get16(file, at + 14 + 2 * row) & 0x1FFF;
+            const std::size_t end = row == 0 ? pageSize : get16(file, at + 12 + 2 * row) & 0x1FFF;
+            if (file.substr(at + start, end - start).find(wanted) != std::string::npos) {
+                return {page, at + start, at + end};
+            }
+        }
+    }
+    throw std::runtime_error("no row holds " + std::string(text));
+}
+
+// The page of the definition of u_fahrer, and the entry of one of its columns (Jet 4).
+std::uint32_t fahrerDefinition(const std::string& file) {
+    for (std::uint32_t page = 3; (page + 1) * pageSize <= file.size(); ++page) {
+        if (file[page * pageSize] == 2 &&
+            file.substr(page * pageSize, pageSize).find(ucs2("Vorname")) != std::string::npos) {
+            return page;
+        }
+    }
+    throw std::runtime_error("no definition of u_fahrer");
+}
+
+std::size_t columnEntry(const std::string& file, std::uint32_t definition, std::string_view name) {
+    const std::size_t at = definition * pageSize;
+    const std::size_t columns = get16(file, at + 45);
+    const std::size_t entries = at + 63 + 12 * get32(file, at + 51);
+    std::size_t names = entries + 25 * columns;
+    for (std::size_t i = 0; i < columns; ++i) {
+        const std::size_t length = get16(file, names);
+        if (file.substr(names + 2, length) == ucs2(name)) {
+            return entries + 25 * i;
+        }
+        names += 2 + length;
+    }
+    throw std::runtime_error("no column " + std::string(name));
+}
+
+// The catalog of tables is read from MSysObjects: a table's row there names it, its kind
+// (Type) and the page of its definition (Id).
+TEST(BirthdayList, TheCatalogNamesKindAndPageOfTheTable) {
+    test::TempDir dir;
+    // The row of u_fahrer begins with the column count (2 bytes), then Id (4), ParentId (4)
+    // and Type (2).
+    constexpr std::size_t id = 2;
+    constexpr std::size_t type = 10;
+    struct CatalogCase {
+        const char* what;
+        std::size_t offset;
+        std::uint32_t value;
+        std::string failure; // @: the path
+    };
+    const CatalogCase cases[] = {
+        {"a linked table", type, 6,
+         "Die Tabelle „u_fahrer“ in „@“ ist mit einer anderen Datenbank verknüpft; verknüpfte "
+         "Tabellen kann das Programm nicht lesen"},
+        {"a query", type, 5, "In der Datenbank „@“ fehlt die Tabelle „u_fahrer“"},
+        {"the definition beyond the end", id, 0x00123456,
+         "Die Datenbank „@“ ist beschädigt: Die Definition der Tabelle „u_fahrer“ liegt auf "
+         "Seite 1193046 hinter dem Ende der Datei; sie ist zu kurz"},
+    };
+    for (const char* name : {"belegschaft.mdb", "belegschaft.accdb"}) {
+        const std::string original = test::readFile(test::testData(name));
+        const RowPlace catalogRow = rowHolding(original, 2, "u_fahrer");
+        for (const CatalogCase& c : cases) {
+            std::string file = original;
+            if (c.offset == type) {
+                put16(file, catalogRow.start + c.offset, c.value);
+            } else {
+                put32(file, catalogRow.start + c.offset, c.value);
+            }
+            const std::string path = dir.write(name, file);
+            const Composed composed = compose(path, {2026, 12, 11});
+            std::string expected = c.failure;
+            if (!expected.empty()) {
+                expected.replace(expected.find('@'), 1, path);
+            }
+            EXPECT_EQ(composed.failure, expected) << name << ", " << c.what;
+            EXPECT_EQ(composed.list, expected.empty() ? december11 : "") << name << ", " << c.what;
+        }
+    }
+}
+
+// A Memo column keeps a text that does not fit in its row in rows of pages of long values; the
+// row holds 12 bytes instead: length and flags (0x80: the text follows, 0x40: it is one row of
+// another page, none: it is a chain of rows, each beginning with the page and row of the next),
+// then the page and row where it lies. Here Telefon is made a Memo column, Fischer's value
+// such a head, and a page of long values is added to the file.
+TEST(BirthdayList, MemoTextsAreReadFromWhereTheyLieOrFailNamingTheColumn) {
+    test::TempDir dir;
+    struct Part {
+        int next; // row on the added page, or -1: the last part
+        const char* text;
+    };
+    struct MemoCase {
+        const char* what;
+        std::uint32_t head;
+        std::uint32_t page; // 0: the added page
+        int row;
+        std::vector<Part> rows; // of the added page; for a chain, each a part
+        std::string telefon;    // the listed number, or
+        std::string failure;    // @: the path, #: the added page
+    };
+    const MemoCase cases[] = {
+        {"in the row", 0x80000000 | 6, 0, 0, {}, "1-2", ""},
+        {"one row of another page",
+         0x40000000 | 22,
+         0,
+         0,
+         {{-1, "0391 1234-5"}},
+         "0391 1234-5",
+         ""},
+        {"a chain of two rows", 22, 0, 1, {{-1, "1234-5"}, {0, "0391 "}}, "0391 1234-5", ""},
+        {"a chain with a part without text",
+         22,
+         0,
+         0,
+         {{0, ""}},
+         "",
+         "Ein Text der Spalte „Telefon“ hat einen leeren Teil auf Seite #"},
+        {"a chain going round",
+         0x10000,
+         0,
+         0,
+         {{0, "0391 "}},
+         "",
+         "Ein Text der Spalte „Telefon“ verweist im Kreis"},
+        {"a row the page does not hold",
+         22,
+         0,
+         3,
+         {{-1, "0391 1234-5"}},
+         "",
+         "Ein Text der Spalte „Telefon“ liegt nicht in Zeile 3 der Seite #"},
+        {"a page beyond the end",
+         22,
+         100000,
+         0,
+         {},
+         "",
+         "Ein Text der Spalte „Telefon“ liegt auf Seite 100000 hinter dem Ende der Datei; sie "
+         "ist zu kurz"},
+    };
+    for (const char* name : {"belegschaft.mdb", "belegschaft.accdb"}) {
+        std::string original = test::readFile(test::testData(name));
+        const std::uint32_t definition = fahrerDefinition(original);
+        const std::size_t telefon = columnEntry(original, definition, "Telefon");
+        original[telefon] = 0x0C;
+        // Fischer's row ends in the offsets of its variable-length values (last first), their
+        // number and a null mask of one byte.
+        const RowPlace fischer = rowHolding(original, definition, "Fischer");
+        const std::size_t value =
+            fischer.start +
+            get16(original, fischer.end - 3 - 2 * (get16(original, telefon + 7) + 1));
+        const auto added = static_cast<std::uint32_t>(original.size() / pageSize);
+        for (const MemoCase& c : cases) {
+            std::string file = original;
+            const std::uint32_t page = c.page == 0 ? added : c.page;
+            put32(file, value, c.head);
+            if ((c.head & 0x80000000) != 0) {
+                // Fischer's number has 9 characters: 18 bytes, 6 of them behind the head.
+                file.replace(value + 4, 8, std::string(8, '\0'));
+                file.replace(value + 12, 6, ucs2("1-2"));
+            } else {
+                put32(file, value + 4, page << 8 | static_cast<std::uint32_t>(c.row));
+            }
+            std::string longValues(pageSize, '\0');
+            longValues[0] = 1;
+            longValues[1] = 1;
+            longValues.replace(4, 4, "LVAL");
+            put16(longValues, 12, static_cast<std::uint32_t>(c.rows.size()));
+            std::size_t end = pageSize;
+            for (std::size_t i = 0; i < c.rows.size(); ++i) {
+                std::string content = ucs2(c.rows[i].text);
+                if ((c.head & 0x40000000) == 0) {
+                    std::string link(4, '\0');
+                    if (c.rows[i].next >= 0) {
+                        put32(link, 0, added << 8 | static_cast<std::uint32_t>(c.rows[i].next));
+                    }
+                    content = link + content;
+                }
+                end -= content.size();
+                longValues.replace(end, content.size(), content);
+                put16(longValues, 14 + 2 * i, static_cast<std::uint32_t>(end));
+            }
+            file += longValues;
+
+            const std::string path = dir.write(name, file);
+            const Composed composed = compose(path, {2028, 2, 29});
+            std::string expected;
+            if (!c.failure.empty()) {
+                expected = "Die Datenbank „@“ ist beschädigt: " + c.failure;
+                expected.replace(expected.find('@'), 1, path);
+                if (const auto at = expected.find('#'); at != std::string::npos) {
+                    expected.replace(at, 1, std::to_string(added));
+                }
+            }
+            EXPECT_EQ(composed.failure, expected) << name << ", " << c.what;
+            EXPECT_EQ(composed.list,
+                      expected.empty()
+                          ? entries({("Maria Fischer (" + c.telefon + "): 40 Jahre").c_str()})
+                          : "")
+                << name << ", " << c.what;
+        }
     }
 }
 
