@@ -1,6 +1,7 @@
 #include "mdbfile.h"
 
 #include "mdbrows.h"
+#include "settings/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,22 +21,6 @@ constexpr std::size_t versionOffset = 0x14;
 
 // Page 2 holds the definition of MSysObjects, the table of all objects.
 constexpr unsigned long catalogTablePage = 2;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string cannotOpen(const std::string& path, const std::string& reason) {
     return "Die Datenbank " + quoted(path) + " kann nicht geöffnet werden: " + reason;
@@ -68,7 +53,7 @@ const char* const catalogUnreadable =
 File::File(std::string path) : path_(std::move(path)) {
     std::size_t pageSize = 0;
     {
-        const Descriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+        const FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
         if (fd.get() < 0) {
             throw Failure(cannotOpen(path_, systemReason(errno)));
         }

@@ -1,6 +1,7 @@
 #include "xserver.h"
 
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -9,14 +10,18 @@
 
 namespace wfb::test {
 
-XServer::XServer() {
+namespace {
+
+// Starts Xvfb on a free display; the display number, or nothing when it ended before it took one
+// (another server may have taken the same number at the same moment).
+std::optional<std::string> startServer(std::unique_ptr<BackgroundProcess>& server) {
     // Xvfb writes the display number it took to the descriptor given with -displayfd.
     int ends[2];
     if (::pipe(ends) != 0) {
         throw std::runtime_error("pipe failed");
     }
     const std::string fd = std::to_string(ends[1]);
-    server_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+    server = std::make_unique<BackgroundProcess>(std::vector<std::string>{
         "/usr/bin/Xvfb", "-displayfd", fd, "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
     ::close(ends[1]);
     std::string number;
@@ -31,9 +36,22 @@ XServer::XServer() {
     }
     ::close(ends[0]);
     if (number.find('\n') == std::string::npos) {
-        throw std::runtime_error("Xvfb did not start");
+        server.reset();
+        return std::nullopt;
     }
-    display_ = ":" + number.substr(0, number.find('\n'));
+    return ":" + number.substr(0, number.find('\n'));
+}
+
+} // namespace
+
+XServer::XServer() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (const auto display = startServer(server_)) {
+            display_ = *display;
+            return;
+        }
+    }
+    throw std::runtime_error("Xvfb did not start");
 }
 
 std::string XServer::xdotool(const std::vector<std::string>& arguments) const {
