@@ -82,6 +82,7 @@ void TMdbDatabase::open() {
     if (!fileExists(path)) {
         throw Failure("Die Datenbank " + quoted(path) + " " + missing(path));
     }
+    const mdb::QuietLibrary quiet;
     file_ = std::make_unique<mdb::File>(path);
     databaseName_ = std::move(path);
 }

@@ -50,6 +50,25 @@ const char* const catalogUnreadable =
 
 } // namespace
 
+QuietLibrary::QuietLibrary() : nowhere_(std::fopen("/dev/null", "we")) {
+    // The standard streams are variables of the C library that may be set.
+    if (nowhere_ != nullptr) {
+        std::fflush(stdout);
+        out_ = stdout;
+        err_ = stderr;
+        stdout = nowhere_;
+        stderr = nowhere_;
+    }
+}
+
+QuietLibrary::~QuietLibrary() {
+    if (nowhere_ != nullptr) {
+        stdout = out_;
+        stderr = err_;
+        std::fclose(nowhere_);
+    }
+}
+
 File::File(std::string path) : path_(std::move(path)) {
     std::size_t pageSize = 0;
     {

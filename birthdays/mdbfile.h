@@ -11,6 +11,7 @@
 #include <mdbtools.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,24 @@
 #include <vector>
 
 namespace wfb::mdb {
+
+// libmdb writes its own warnings about damaged files to stderr and stdout, in English, between
+// the program's messages (in the run without a window, where every failure is one line of the
+// program's own). While an object of this type lives, libmdb's stdio output goes nowhere; what
+// is wrong reaches the user as the layer's Failure. Only the stdio streams are turned away, not
+// the descriptors, so that a sanitizer's report still gets through.
+class QuietLibrary {
+public:
+    QuietLibrary();
+    QuietLibrary(const QuietLibrary&) = delete;
+    QuietLibrary& operator=(const QuietLibrary&) = delete;
+    ~QuietLibrary();
+
+private:
+    std::FILE* out_ = nullptr;
+    std::FILE* err_ = nullptr;
+    std::FILE* nowhere_ = nullptr;
+};
 
 struct HandleCloser {
     void operator()(MdbHandle* handle) const { mdb_close(handle); }

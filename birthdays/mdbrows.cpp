@@ -192,6 +192,12 @@ void RowScan::enter(int start, std::size_t size) {
 
 RowScan::Bytes RowScan::variableValue(std::size_t column) const {
     if (!cracked_) {
+        // A value libmdb leaves out (it stops at the first one out of place) must not keep the
+        // place it had in an earlier row.
+        for (MdbField& field : fields_) {
+            field.start = 0;
+            field.siz = -1;
+        }
         if (mdb_crack_row(table_.get(), start_, size_, fields_.data()) < 0) {
             throw damagedRow("ist nicht lesbar");
         }

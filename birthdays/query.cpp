@@ -256,6 +256,7 @@ void TMdbQuery::open() {
         throw Failure("In der Datenbank " + quoted(file->path()) + " fehlt die Tabelle " +
                       quoted(std::string(tableName)));
     }
+    const mdb::QuietLibrary quiet;
     std::vector<Match> matches = Scan(*file, *entry, *today_).run();
     sortByLastName(matches);
     rows_.clear();

@@ -124,6 +124,33 @@ TEST(UnattendedRunWithoutDisplay, MissingTemplateSendsMemo) {
     EXPECT_EQ(readFile(installation.listFile()), "memo");
 }
 
+TEST(UnattendedRunWithoutDisplay, DamagedDatabaseIsOneLineOfItsOwn) {
+    // One byte changed in a copy of belegschaft.mdb: libmdb has its own English warnings for
+    // both, which must not reach stderr beside the program's line.
+    const std::tuple<std::size_t, char, std::string> cases[] = {
+        {8720, '\xE8', "Das Verzeichnis ihrer Tabellen (MSysObjects) ist nicht lesbar"},
+        {110305, 'c', "Zeile 3 auf Seite 26 der Tabelle „u_fahrer“ ist nicht lesbar"},
+    };
+    for (const auto& [offset, byte, what] : cases) {
+        Installation installation;
+        installation.standardSettings(greeting);
+        std::string database = readFile(installation.path("belegschaft.mdb"));
+        database[offset] = byte;
+        writeFile(installation.path("belegschaft.mdb"), database);
+        const ProcessResult result = installation.run({"/go"}, installation.withoutDisplay());
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_TRUE(result.err.starts_with("wiegenfestbote: Die Datenbank „" +
+                                           installation.path("belegschaft.mdb") +
+                                           "“ ist beschädigt: " + what))
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.out, "");
+        // The template went out without birthday lines.
+        ASSERT_TRUE(installation.waitForCalls(1));
+        EXPECT_EQ(installation.calls()[0].body, greeting);
+    }
+}
+
 TEST(UnattendedRunWithoutDisplay, OnlyExactlyGoRunsWithoutDisplay) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{}, {"/GO"}, {"/go", "x"}, {"go"}}) {
