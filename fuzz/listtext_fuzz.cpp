@@ -5,9 +5,9 @@
 #include "fuzz_check.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -25,14 +25,10 @@ bool onlyCrLfBreaks(std::string_view text) {
     return true;
 }
 
-std::string templateFile() {
-    static const std::string path = [] {
-        char name[] = "/tmp/wfb-fuzz-template-XXXXXX";
-        const int fd = ::mkstemp(name);
-        ::close(fd);
-        return std::string(name);
-    }();
-    return path;
+// A file in memory for the template, rewritten for each input.
+int templateFile() {
+    static const int fd = ::memfd_create("wfb-fuzz-template", MFD_CLOEXEC);
+    return fd;
 }
 
 } // namespace
@@ -43,12 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view content = input.substr(0, split);
     const std::string_view lines = split == std::string_view::npos ? "" : input.substr(split + 1);
 
-    std::FILE* file = std::fopen(templateFile().c_str(), "wb");
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
+    const int fd = templateFile();
+    FUZZ_CHECK(fd >= 0 && ::ftruncate(fd, 0) == 0);
+    FUZZ_CHECK(::pwrite(fd, content.data(), content.size(), 0) ==
+               static_cast<ssize_t>(content.size()));
 
     wfb::ListText list("memo");
-    list.loadFromFile(templateFile());
+    list.loadFromFile("/proc/self/fd/" + std::to_string(fd));
     FUZZ_CHECK(list.whole() == wfb::withCrLf(content));
     FUZZ_CHECK(onlyCrLfBreaks(list.whole()));
     FUZZ_CHECK(wfb::withCrLf(list.whole()) == list.whole());
