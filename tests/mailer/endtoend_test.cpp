@@ -201,30 +201,23 @@ TEST_F(MailerEndToEnd, DecodesSubjectNameAndSeveralRecipients) {
     expectDelivered(server, expected);
 }
 
-TEST_F(MailerEndToEnd, SendsOverStartTlsWithAPrivateCaAndLogsIn) {
-    const auto certificate = makeCertificate(dir, "server");
-    const SmtpServer server(
-        dir, {"--starttls", certificate.cert, certificate.key, "--auth", "bote", "Geheim 4711"});
-    settings(withPort("[SMTP]\nServer=smtp://127.0.0.1:@PORT@\nUser=bote\nPass=Geheim 4711\n"
-                      "CAFile=" +
-                          certificate.cert + "\n",
-                      server.port()));
-    const auto result = run(asMainProgram());
-    EXPECT_EQ(result.status, 0) << result.err << server.log();
-    expectDelivered(server);
-}
-
-TEST_F(MailerEndToEnd, SendsOverTlsFromTheStart) {
-    const auto certificate = makeCertificate(dir, "server");
-    const SmtpServer server(
-        dir, {"--smtps", certificate.cert, certificate.key, "--auth", "bote", "Geheim 4711"});
-    settings(withPort("[SMTP]\nServer=smtps://127.0.0.1:@PORT@\nUser=bote\nPass=Geheim 4711\n"
-                      "CAFile=" +
-                          certificate.cert + "\n",
-                      server.port()));
-    const auto result = run(asMainProgram());
-    EXPECT_EQ(result.status, 0) << result.err << server.log();
-    expectDelivered(server);
+TEST_F(MailerEndToEnd, SendsOverTlsWithAPrivateCaAndLogsIn) {
+    // STARTTLS on the submission port, and TLS from the start.
+    const std::pair<const char*, const char*> cases[] = {{"--starttls", "smtp"},
+                                                         {"--smtps", "smtps"}};
+    for (const auto& [mode, scheme] : cases) {
+        SCOPED_TRACE(scheme);
+        const auto certificate = makeCertificate(dir, "server");
+        const SmtpServer server(
+            dir, {mode, certificate.cert, certificate.key, "--auth", "bote", "Geheim 4711"});
+        settings(withPort("[SMTP]\nServer=" + std::string(scheme) +
+                              "://127.0.0.1:@PORT@\nUser=bote\nPass=Geheim 4711\nCAFile=" +
+                              certificate.cert + "\n",
+                          server.port()));
+        const auto result = run(asMainProgram());
+        EXPECT_EQ(result.status, 0) << result.err << server.log();
+        expectDelivered(server);
+    }
 }
 
 TEST_F(MailerEndToEnd, WithoutServerTheMessageGoesToTheOutbox) {
