@@ -20,8 +20,6 @@ public:
 
     const std::string& whole() const { return text_; }
 
-    void assign(std::string text) { text_ = std::move(text); }
-
 private:
     std::string text_;
 };

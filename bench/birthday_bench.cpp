@@ -1,6 +1,7 @@
 // Composes the birthday list from the database given on the command line, the way the program
 // does at start-up, and prints how many rows it found and how long that took. Used by
-// scripts/bench-birthdays, which times it against a plain mdb-export of the same table.
+// scripts/leistung (and scripts/bench-birthdays), which time it against a plain mdb-export of the
+// same table.
 //
 //   wfb_birthday_bench DATABASE [YYYY-MM-DD] [--list]
 //
