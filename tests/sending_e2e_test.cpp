@@ -168,13 +168,10 @@ TEST(UnattendedRunWithoutDisplay, OnlyExactlyGoRunsWithoutDisplay) {
 TEST(UnattendedRunWithoutDisplay, GoWrittenInQuotesIsGo) {
     Installation installation;
     installation.standardSettings(greeting);
-    ProcessOptions options = installation.withoutDisplay();
-    options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
     // The shell takes the quotes off, as the command line of a scheduler does.
     const ProcessResult result =
-        runProcess({"/bin/sh", "-c", "/usr/bin/faketime '2026-12-11 07:30:00' \"$0\" \"/go\"",
-                    installation.program()},
-                   options);
+        runProcess({"/bin/sh", "-c", "\"$0\" \"/go\"", installation.program()},
+                   atFixedTime(installation.withoutDisplay()));
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     ASSERT_TRUE(installation.waitForCalls(1));
     EXPECT_EQ(installation.calls()[0].body, december11);
@@ -186,10 +183,8 @@ TEST(UnattendedRunWithoutDisplay, SettingsLieBesideTheRealExecutableBehindALink)
     TempDir elsewhere;
     const std::string link = elsewhere / "wfb";
     fs::create_symlink(installation.program(), link);
-    ProcessOptions options = installation.withoutDisplay();
-    options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
     const ProcessResult result =
-        runProcess({"/usr/bin/faketime", "2026-12-11 07:30:00", link, "/go"}, options);
+        runProcess({link, "/go"}, atFixedTime(installation.withoutDisplay()));
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_TRUE(readFile(installation.listFile()).starts_with(greeting));
     EXPECT_FALSE(fs::exists(elsewhere / "wfb.txt"));
@@ -206,9 +201,8 @@ protected:
         options.environment["DISPLAY"] = x.display();
         options.environment["WAYLAND_DISPLAY"] = std::nullopt;
         options.environment["QT_QPA_PLATFORM"] = std::nullopt;
-        options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
         options.environment["XDG_RUNTIME_DIR"] = runtime.path();
-        return options;
+        return atFixedTime(options);
     }
 
     // The visible main window, once it is there.

@@ -45,21 +45,27 @@ ProcessOptions Installation::withoutDisplay() const {
     return options;
 }
 
-std::vector<std::string> Installation::command(const std::vector<std::string>& arguments,
-                                               const std::string& when) const {
-    std::vector<std::string> argv = {"/usr/bin/faketime", when, program_};
+ProcessOptions atFixedTime(ProcessOptions options, const std::string& when) {
+    // libfaketime preloaded into the program itself: no wrapper process stands between the test
+    // and the program (one that is killed would leave its semaphore behind).
+    options.environment["LD_PRELOAD"] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    options.environment["FAKETIME"] = "@" + when;
+    // It comes before the sanitizer runtime of a sanitized build.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    options.environment["ASAN_OPTIONS"] =
+        std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+    return options;
+}
+
+std::vector<std::string> Installation::command(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv = {program_};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }
 
 ProcessResult Installation::run(const std::vector<std::string>& arguments,
                                 const ProcessOptions& options) const {
-    ProcessOptions withClock = options;
-    // libfaketime is preloaded before the sanitizer runtime of a sanitized build.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    withClock.environment["ASAN_OPTIONS"] =
-        std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    return runProcess(command(arguments), withClock);
+    return runProcess(command(arguments), atFixedTime(options));
 }
 
 std::vector<MailerCall> recordedCalls(const std::string& folder) {

@@ -9,6 +9,10 @@
 
 namespace wfb::test {
 
+// The options with the clock of the program fixed at a local date and time (it runs on from
+// there).
+ProcessOptions atFixedTime(ProcessOptions options, const std::string& when = "2026-12-11 07:30:00");
+
 // One start of the recording mailer: its arguments, and the body file it saw.
 struct MailerCall {
     std::vector<std::string> arguments;
@@ -44,11 +48,10 @@ public:
 
     // The environment of a run without a display.
     ProcessOptions withoutDisplay() const;
-    // Runs the program with the arguments, under faketime.
+    // Runs the program with the arguments, at the fixed time.
     ProcessResult run(const std::vector<std::string>& arguments,
                       const ProcessOptions& options) const;
-    std::vector<std::string> command(const std::vector<std::string>& arguments,
-                                     const std::string& when = "2026-12-11 07:30:00") const;
+    std::vector<std::string> command(const std::vector<std::string>& arguments) const;
 
     std::vector<MailerCall> calls() const { return recordedCalls(folder_); }
     bool waitForCalls(std::size_t count) const { return test::waitForCalls(folder_, count); }

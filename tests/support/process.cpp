@@ -47,7 +47,7 @@ int spawn(const std::vector<std::string>& argv, const ProcessOptions& options,
     std::vector<std::string> env = environmentWith(options);
     auto argp = pointers(args);
     auto envp = pointers(env);
-    // A group of its own, so that whatever it starts in turn (faketime starts the program) ends
+    // A group of its own, so that whatever it starts in turn (a shell starts the program) ends
     // with it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
