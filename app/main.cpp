@@ -2,7 +2,7 @@
 
 #include "mail/handoff.h"
 #include "memotext.h"
-#include "settings/location.h"
+#include "system/paths.h"
 #include "windowlayer.h"
 
 #include <QGuiApplication>

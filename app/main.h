@@ -1,7 +1,7 @@
 #pragma once
 
-#include "listtext.h"
 #include "startup.h"
+#include "text/listtext.h"
 
 #include <QWidget>
 

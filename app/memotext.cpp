@@ -1,6 +1,6 @@
 #include "memotext.h"
 
-#include "settings/codepage.h"
+#include "text/codepage.h"
 
 namespace wfb {
 

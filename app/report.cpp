@@ -1,8 +1,5 @@
 #include "report.h"
 
-#include <exception>
-#include <new>
-
 namespace wfb {
 
 std::string boxText(std::string_view message) {
@@ -13,18 +10,6 @@ std::string boxText(std::string_view message) {
         text += '.';
     }
     return text;
-}
-
-std::string messageOf(std::exception_ptr failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::bad_alloc&) {
-        return "Nicht genug Speicher";
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unbekannter Fehler";
-    }
 }
 
 } // namespace wfb

@@ -1,8 +1,8 @@
 #include "startup.h"
 
-#include "settings/failure.h"
 #include "settings/inifile.h"
-#include "settings/location.h"
+#include "system/failure.h"
+#include "system/paths.h"
 
 namespace wfb {
 

@@ -2,7 +2,7 @@
 
 #include "birthdays/birthdaylist.h"
 #include "birthdays/date.h"
-#include "listtext.h"
+#include "text/listtext.h"
 
 #include <functional>
 #include <string>

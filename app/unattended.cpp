@@ -1,9 +1,10 @@
 #include "unattended.h"
 
-#include "listtext.h"
 #include "mail/handoff.h"
 #include "report.h"
-#include "settings/location.h"
+#include "system/failure.h"
+#include "system/paths.h"
+#include "text/listtext.h"
 
 #include <cstdlib>
 #include <functional>
@@ -39,7 +40,7 @@ int runWithoutWindow(StartupEnvironment environment, std::ostream& errors) {
         try {
             step();
         } catch (...) {
-            reportLine(errors, messageOf(std::current_exception()));
+            reportLine(errors, reportOf(std::current_exception()).message);
             failed = true;
         }
     };

@@ -1,6 +1,7 @@
 #include "windowlayer.h"
 
 #include "report.h"
+#include "system/failure.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -12,7 +13,7 @@ bool runHandler(QWidget* owner, const std::function<void()>& handler) {
         handler();
         return true;
     } catch (...) {
-        showErrorBox(owner, messageOf(std::current_exception()));
+        showErrorBox(owner, reportOf(std::current_exception()).message);
         return false;
     }
 }

@@ -8,7 +8,7 @@
 // --list writes the list's lines (Windows-1252, CR LF) to standard output after the figures.
 
 #include "birthdays/birthdaylist.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "birthdaylist.h"
 
-#include "settings/location.h"
+#include "system/paths.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include "database.h"
 
 #include "mdbfile.h"
-#include "settings/failure.h"
-#include "settings/location.h"
+#include "system/failure.h"
+#include "system/paths.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "mdbfile.h"
 
 #include "mdbrows.h"
-#include "settings/files.h"
+#include "system/files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 // libmdb trusts what it finds in a file: offsets, lengths and page numbers are taken as they
 // are. Everything it is handed here has been checked to lie inside the page or the file first.
 
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <mdbtools.h>
 

@@ -3,8 +3,8 @@
 #include "database.h"
 #include "mdbfile.h"
 #include "mdbrows.h"
-#include "settings/codepage.h"
-#include "settings/failure.h"
+#include "system/failure.h"
+#include "text/codepage.h"
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>

@@ -2,7 +2,7 @@
 // read as UTF-8 give one byte per character.
 
 #include "fuzz_check.h"
-#include "settings/codepage.h"
+#include "text/codepage.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 
 #include "birthdays/birthdaylist.h"
 #include "fuzz_check.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The template load and the append rule: the input is loaded as a template from a file, then its
 // lines (split at NUL bytes) are appended one by one.
 
-#include "app/listtext.h"
 #include "fuzz_check.h"
+#include "text/listtext.h"
 
 #include <cstdint>
 #include <string>

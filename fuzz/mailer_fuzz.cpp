@@ -7,7 +7,7 @@
 #include "mailer/arguments.h"
 #include "mailer/mailer.h"
 #include "mailer/message.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <cstdint>
 #include <cstdio>

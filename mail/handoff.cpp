@@ -1,8 +1,8 @@
 #include "handoff.h"
 
-#include "settings/failure.h"
-#include "settings/files.h"
-#include "settings/location.h"
+#include "system/failure.h"
+#include "system/files.h"
+#include "system/paths.h"
 #include "tools.h"
 
 #ifndef WFB_SENDER

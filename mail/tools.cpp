@@ -1,6 +1,6 @@
 #include "tools.h"
 
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "arguments.h"
 
 #include "message.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <array>
 #include <optional>

@@ -1,11 +1,11 @@
 #include "mailer.h"
 
 #include "outbox.h"
-#include "settings/codepage.h"
-#include "settings/failure.h"
-#include "settings/files.h"
-#include "settings/location.h"
 #include "smtp.h"
+#include "system/failure.h"
+#include "system/files.h"
+#include "system/paths.h"
+#include "text/codepage.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "message.h"
 
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <array>
 

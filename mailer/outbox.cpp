@@ -1,7 +1,7 @@
 #include "outbox.h"
 
-#include "settings/failure.h"
-#include "settings/files.h"
+#include "system/failure.h"
+#include "system/files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "smtp.h"
 
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <curl/curl.h>
 

@@ -2,8 +2,8 @@
 // outbox.
 
 #include "mailer.h"
-#include "settings/failure.h"
-#include "settings/location.h"
+#include "system/failure.h"
+#include "system/paths.h"
 
 #include <ctime>
 #include <iostream>

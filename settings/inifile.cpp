@@ -1,7 +1,7 @@
 #include "inifile.h"
 
-#include "failure.h"
-#include "files.h"
+#include "system/failure.h"
+#include "system/files.h"
 
 #include <cerrno>
 

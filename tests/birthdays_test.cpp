@@ -1,8 +1,8 @@
-#include "app/listtext.h"
 #include "birthdays/birthdaylist.h"
-#include "settings/failure.h"
 #include "support/tempdir.h"
 #include "support/testdata.h"
+#include "system/failure.h"
+#include "text/listtext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "settings/codepage.h"
+#include "text/codepage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "mail/handoff.h"
 #include "mail/tools.h"
-#include "settings/failure.h"
-#include "settings/files.h"
 #include "support/process.h"
 #include "support/tempdir.h"
+#include "system/failure.h"
+#include "system/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "app/listtext.h"
 #include "app/report.h"
-#include "settings/failure.h"
 #include "support/tempdir.h"
+#include "system/failure.h"
+#include "text/listtext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "settings/failure.h"
 #include "settings/inifile.h"
-#include "settings/location.h"
 #include "support/tempdir.h"
+#include "system/failure.h"
+#include "system/paths.h"
 
 #include <gtest/gtest.h>
 

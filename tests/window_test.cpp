@@ -1,11 +1,11 @@
 #include "app/main.h"
-#include "settings/codepage.h"
-#include "settings/failure.h"
-#include "settings/location.h"
 #include "support/boxwatcher.h"
 #include "support/installation.h"
 #include "support/tempdir.h"
 #include "support/testdata.h"
+#include "system/failure.h"
+#include "system/paths.h"
+#include "text/codepage.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>

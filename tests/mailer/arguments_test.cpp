@@ -1,5 +1,5 @@
 #include "mailer/arguments.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "mailer/mailer.h"
 #include "mailer/message.h"
-#include "settings/failure.h"
+#include "system/failure.h"
 
 #include <gtest/gtest.h>
 

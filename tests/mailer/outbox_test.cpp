@@ -1,9 +1,9 @@
 #include "mailer/mailer.h"
 #include "mailer/outbox.h"
-#include "settings/failure.h"
 #include "settings/inifile.h"
 #include "smtptest.h"
 #include "support/tempdir.h"
+#include "system/failure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "mailer/smtp.h"
-#include "settings/failure.h"
 #include "settings/inifile.h"
 #include "support/tempdir.h"
+#include "system/failure.h"
 
 #include <gtest/gtest.h>
 

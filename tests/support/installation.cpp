@@ -1,6 +1,6 @@
 #include "installation.h"
 
-#include "settings/location.h"
+#include "system/paths.h"
 #include "testdata.h"
 
 #include <algorithm>

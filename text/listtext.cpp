@@ -1,7 +1,7 @@
-#include "listtext.h"
+#include "text/listtext.h"
 
-#include "settings/failure.h"
-#include "settings/files.h"
+#include "system/failure.h"
+#include "system/files.h"
 
 namespace wfb {
 std::string withCrLf(std::string_view text) {

@@ -1,4 +1,4 @@
-#include "files.h"
+#include "system/files.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "location.h"
+#include "system/paths.h"
 
-#include "failure.h"
+#include "system/failure.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,9 +1,40 @@
-#include "failure.h"
+#include "system/failure.h"
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace wfb {
+
+int exitStatus(FailureKind kind) {
+    switch (kind) {
+    case FailureKind::usage:
+        return 64;
+    case FailureKind::inputMissing:
+        return 66;
+    case FailureKind::temporary:
+        return 75;
+    case FailureKind::configuration:
+        return 78;
+    case FailureKind::other:
+        break;
+    }
+    return 1;
+}
+
+Report reportOf(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Failure& f) {
+        return {f.what(), f.kind()};
+    } catch (const std::bad_alloc&) {
+        return {"Nicht genug Speicher", FailureKind::other};
+    } catch (const std::exception& e) {
+        return {e.what(), FailureKind::other};
+    } catch (...) {
+        return {"Unbekannter Fehler", FailureKind::other};
+    }
+}
 
 std::string systemReason(int error) {
     switch (error) {
