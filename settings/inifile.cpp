@@ -3,8 +3,6 @@
 #include "system/failure.h"
 #include "system/files.h"
 
-#include <cerrno>
-
 namespace wfb {
 namespace {
 
@@ -42,10 +40,10 @@ std::string_view unquote(std::string_view value) {
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    const int error = readWholeFile(path_, text_);
-    if (error != 0 && error != ENOENT) {
+    if (const FileError error = readWholeFile(path_, text_, maxTextFileSize);
+        error && !error.absent) {
         throw Failure("Die Einstellungsdatei " + quoted(path_) +
-                      " kann nicht gelesen werden: " + systemReason(error));
+                      " kann nicht gelesen werden: " + error.reason);
     }
 }
 

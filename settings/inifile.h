@@ -17,7 +17,8 @@ public:
     static constexpr std::size_t maxValueLength = 2047;
 
     // Reads the file. A file that does not exist is no error: every value is then the default.
-    // A file that exists but cannot be read throws a Failure.
+    // Anything else that cannot be read throws a Failure: a file without permission, a symbolic
+    // link that leads nowhere, anything but a regular file, a file above maxTextFileSize.
     explicit IniFile(std::string path);
 
     // Wraps settings text that did not come from a file.

@@ -1,0 +1,254 @@
+// Files that are not what they should be, where the two programs read and write. The
+// real programs run in a folder of their own; each run has a time limit, so a hang fails the test
+// instead of stopping it.
+
+#include "settings/inifile.h"
+#include "support/installation.h"
+#include "support/testdata.h"
+#include "system/failure.h"
+#include "system/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace wfb::test {
+namespace {
+
+const std::string greeting = "Guten Morgen,\r\n\r\nheute haben Geburtstag:\r\n\r\n";
+
+// The lines of 11 December 2026 (the date the runs are given) over belegschaft.mdb.
+const std::string december11 = "Petra Abel (030 998877): 35 Jahre\r\n\r\n"
+                               "J\xFCrgen M\xFCller (089 123456): 46 Jahre\r\n\r\n"
+                               "Neumann (0221 55555): 25 Jahre\r\n\r\n"
+                               "Klaus Zimmermann (0171 2345678): 60 Jahre\r\n\r\n";
+
+// Long enough to show that a hang is a hang, short enough for a sanitized program to start.
+constexpr std::chrono::seconds runLimit{10};
+
+ProcessOptions limited(ProcessOptions options) {
+    options.timeout = runLimit;
+    return options;
+}
+
+// The mailer copied beside the program, as in an installation.
+std::string installMailer(const Installation& installation) {
+    const std::string mailer = installation.path("wiegenfestbote-mailer");
+    fs::copy_file(WFB_MAILER_PROGRAM, mailer);
+    return mailer;
+}
+
+// --- Special files where a file is read -------------------------------------------------------
+
+// Something that is not a regular file, made at a path; the reason a refusal must give.
+struct Hostile {
+    const char* name;
+    std::function<void(const std::string& at)> make;
+    std::function<std::string(const std::string& at)> reason;
+};
+
+void makeSocket(const std::string& at) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(at.size(), sizeof address.sun_path) << at;
+    std::memcpy(address.sun_path, at.c_str(), at.size() + 1);
+    // The socket file stays when the socket is closed; opening it is refused by the system.
+    const int rc = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(fd);
+    ASSERT_EQ(rc, 0) << std::strerror(errno);
+}
+
+// A device node of its own: /dev/zero's numbers, so that reading it would never end.
+void makeDevice(const std::string& at) {
+    ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5)), 0)
+        << "mknod " << at << ": " << std::strerror(errno);
+}
+
+std::string viaLink(const std::string& target, const std::string& what) {
+    return "Der Verweis führt nach " + quoted(target) + ": " + what;
+}
+
+std::vector<Hostile> hostileThings() {
+    return {
+        {"FIFO", [](const std::string& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); },
+         [](const std::string&) { return "Es ist eine benannte Pipe (FIFO), keine Datei"; }},
+        {"link to /dev/zero", [](const std::string& at) { fs::create_symlink("/dev/zero", at); },
+         [](const std::string&) { return viaLink("/dev/zero", "Es ist ein Gerät, keine Datei"); }},
+        {"device", makeDevice, [](const std::string&) { return "Es ist ein Gerät, keine Datei"; }},
+        {"socket", makeSocket, [](const std::string&) { return "Es ist ein Socket, keine Datei"; }},
+        {"dangling link", [](const std::string& at) { fs::create_symlink("weg/nirgends", at); },
+         [](const std::string& at) {
+             return viaLink(fs::path(at).parent_path().string() + "/weg/nirgends",
+                            "Dort liegt nichts");
+         }},
+        {"directory", [](const std::string& at) { fs::create_directory(at); },
+         [](const std::string&) { return "Es ist ein Verzeichnis"; }},
+    };
+}
+
+// A place where one of the two programs reads a file: how to lay out an installation that reads
+// it, the run, and the start of the message that names it.
+struct Place {
+    const char* name;
+    std::string (*path)(const Installation&);
+    std::vector<std::string> (*prepare)(const Installation&, const std::string& at);
+    std::string (*message)(const std::string& at);
+};
+
+std::string settingsLine(const std::string& database, const std::string& templatePath) {
+    return "[DB]\nMain=" + database + "\n[Option]\ntext=" + templatePath + "\nRCPT=chef@x.de\n";
+}
+
+const Place places[] = {
+    {"settings", [](const Installation& i) { return i.path("wiegenfestbote.ini"); },
+     [](const Installation& i, const std::string&) { return i.command({"/go"}); },
+     [](const std::string& at) {
+         return "wiegenfestbote: Die Einstellungsdatei " + quoted(at) +
+                " kann nicht gelesen werden: ";
+     }},
+    {"template", [](const Installation& i) { return i.path("vorlage.txt"); },
+     [](const Installation& i, const std::string& at) {
+         fs::copy_file(testData("belegschaft.mdb"), i.path("belegschaft.mdb"));
+         i.settings(settingsLine(i.path("belegschaft.mdb"), at));
+         return i.command({"/go"});
+     },
+     [](const std::string& at) {
+         return "wiegenfestbote: Die Vorlage " + quoted(at) + " kann nicht gelesen werden: ";
+     }},
+    // Not beside the program, where the same name would be looked for next.
+    {"database", [](const Installation& i) { return i.path("daten/personal.mdb"); },
+     [](const Installation& i, const std::string& at) {
+         writeFile(i.path("vorlage.txt"), greeting);
+         i.settings(settingsLine(at, i.path("vorlage.txt")));
+         return i.command({"/go"});
+     },
+     [](const std::string& at) { return "wiegenfestbote: Die Datenbank " + quoted(at); }},
+    {"mailer settings", [](const Installation& i) { return i.path("wiegenfestbote-mailer.ini"); },
+     [](const Installation& i, const std::string&) -> std::vector<std::string> {
+         writeFile(i.path("liste.txt"), greeting);
+         return {installMailer(i), "/b:" + i.path("liste.txt"), "/e:bote@example.com",
+                 "/to:chef@example.com", "/sofort"};
+     },
+     [](const std::string& at) {
+         return "wiegenfestbote-mailer: Die Einstellungsdatei " + quoted(at) +
+                " kann nicht gelesen werden: ";
+     }},
+    {"list for the mailer", [](const Installation& i) { return i.path("liste.txt"); },
+     [](const Installation& i, const std::string& at) -> std::vector<std::string> {
+         return {installMailer(i), "/b:" + at, "/e:bote@example.com", "/to:chef@example.com",
+                 "/sofort"};
+     },
+     [](const std::string& at) {
+         return "wiegenfestbote-mailer: Die Nachrichtendatei " + quoted(at) +
+                " (Argument /b:) kann nicht gelesen werden: ";
+     }},
+};
+
+TEST(HostileFiles, EveryFileReadIsRefusedAtOnceWhenItIsNoRegularFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a device node needs root";
+    }
+    for (const Place& place : places) {
+        for (const Hostile& thing : hostileThings()) {
+            SCOPED_TRACE(std::string(place.name) + " is a " + thing.name);
+            Installation installation;
+            const std::string at = place.path(installation);
+            fs::create_directories(fs::path(at).parent_path());
+            const std::vector<std::string> command = place.prepare(installation, at);
+            thing.make(at);
+            const auto started = std::chrono::steady_clock::now();
+            const ProcessResult result =
+                runProcess(command, limited(atFixedTime(installation.withoutDisplay())));
+            const auto took = std::chrono::steady_clock::now() - started;
+            ASSERT_FALSE(result.timedOut) << "still running after " << runLimit.count() << " s";
+            EXPECT_LT(took, std::chrono::seconds(5));
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_NE(result.err.find(place.message(at)), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(thing.reason(at)), std::string::npos) << result.err;
+        }
+    }
+}
+
+// A file of that size that takes no room on the disk.
+void sparseFile(const std::string& path, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+}
+
+TEST(HostileFiles, TemplateAboveTheLimitIsRefusedNamingTheLimit) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    sparseFile(installation.path("vorlage.txt"), maxTextFileSize + 1);
+    const ProcessResult result = installation.run({"/go"}, limited(installation.withoutDisplay()));
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("Die Vorlage " + quoted(installation.path("vorlage.txt")) +
+                              " kann nicht gelesen werden: Die Datei ist größer als 64 MiB"),
+              std::string::npos)
+        << result.err;
+    // One just at the limit is read.
+    TempDir dir;
+    const std::string atLimit = dir / "grenze.txt";
+    sparseFile(atLimit, maxTextFileSize);
+    std::string content;
+    EXPECT_FALSE(readWholeFile(atLimit, content, maxTextFileSize));
+    EXPECT_EQ(content.size(), maxTextFileSize);
+}
+
+// --- Special files and links where the list is written --------------------------------------
+
+TEST(ListFileWrite, AnythingButARegularFileAtTheEndIsRefusedAndStaysAsItIs) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a device node needs root";
+    }
+    for (const Hostile& thing : hostileThings()) {
+        if (std::string(thing.name) == "dangling link" ||
+            std::string(thing.name) == "link to /dev/zero") {
+            continue; // a link to a device of the system is tried below with a device of ours
+        }
+        SCOPED_TRACE(thing.name);
+        TempDir dir;
+        for (const bool linked : {false, true}) {
+            const std::string thingPath = dir / (linked ? "ding" : "liste.txt");
+            thing.make(thingPath);
+            if (linked) {
+                fs::create_symlink("ding", dir / "verweis.txt");
+            }
+            const std::string list = linked ? dir / "verweis.txt" : thingPath;
+            struct stat before {};
+            ASSERT_EQ(::lstat(thingPath.c_str(), &before), 0);
+            const FileError error = replaceWholeFile(list, "Liste\r\n");
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error.reason, linked ? viaLink(thingPath, thing.reason(thingPath))
+                                           : thing.reason(thingPath));
+            struct stat after {};
+            ASSERT_EQ(::lstat(thingPath.c_str(), &after), 0);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            EXPECT_EQ(after.st_mode, before.st_mode);
+            EXPECT_TRUE(!linked || fs::is_symlink(list));
+        }
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) {
+            ++entries;
+        }
+        EXPECT_EQ(entries, 3u) << "a temporary file was left";
+    }
+}
+
+} // namespace
+} // namespace wfb::test
