@@ -233,16 +233,54 @@ namespace {
 
 const char* const unchanged = "; der bisherige Inhalt ist unverändert";
 
-// Overwrites the file in place, for a folder that takes no new file.
+// Overwrites the file in place, for a folder that takes no new file. The space for the new
+// content is reserved first, so that a full disk fails before the old content is touched.
 FileError overwriteInPlace(const std::string& path, const std::string& target,
                            std::string_view bytes) {
-    FileDescriptor file(
-        ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
         return systemFailureAt(path, errno);
     }
+    struct stat old {};
+    if (::fstat(file.get(), &old) != 0) {
+        return systemFailureAt(path, errno);
+    }
+    if (!S_ISREG(old.st_mode)) {
+        return kindFailureAt(path, old.st_mode);
+    }
+    const auto oldSize = old.st_size;
+    const auto newSize = static_cast<off_t>(bytes.size());
+    if (newSize > 0 && ::fallocate(file.get(), 0, 0, newSize) != 0) {
+        const int error = errno;
+        // A file system that cannot reserve space: overwriting blocks the file already has
+        // needs none, anything more might run out of it half way.
+        const bool allocated = old.st_blocks * 512 >= oldSize;
+        if (error != EOPNOTSUPP && error != ENOSYS) {
+            // What a failed reservation may have added goes again.
+            struct stat now {};
+            if (::fstat(file.get(), &now) == 0 && now.st_size != oldSize) {
+                [[maybe_unused]] const int ignored = ::ftruncate(file.get(), oldSize);
+            }
+            return failureAt(path, error, systemReason(error) + unchanged);
+        }
+        if (newSize > oldSize || !allocated) {
+            return failureAt(path, error,
+                             "Der Ordner " + quoted(directoryOf(target)) +
+                                 " nimmt keine neue Datei auf, und das Dateisystem kann den "
+                                 "Platz zum Überschreiben nicht vorab reservieren" +
+                                 unchanged);
+        }
+    }
     if (const int error = writeAll(file.get(), bytes); error != 0) {
-        return systemFailureAt(path, error);
+        return failureAt(path, error,
+                         systemReason(error) +
+                             "; der bisherige Inhalt ist teilweise überschrieben");
+    }
+    if (oldSize > newSize && ::ftruncate(file.get(), newSize) != 0) {
+        return systemFailureAt(path, errno);
+    }
+    if (::fdatasync(file.get()) != 0) {
+        return systemFailureAt(path, errno);
     }
     if (const int error = file.close(); error != 0) {
         return systemFailureAt(path, error);

@@ -1,4 +1,4 @@
-// Files that are not what they should be, where the two programs read and write. The
+// Files that are not what they should be, where the two programs read and write; a full disk. The
 // real programs run in a folder of their own; each run has a time limit, so a hang fails the test
 // instead of stopping it.
 
@@ -15,8 +15,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -247,6 +249,167 @@ TEST(ListFileWrite, AnythingButARegularFileAtTheEndIsRefusedAndStaysAsItIs) {
             ++entries;
         }
         EXPECT_EQ(entries, 3u) << "a temporary file was left";
+    }
+}
+
+// --- A full disk --------------------------------------------------------------------------------
+
+// A small tmpfs mounted for one test, unmounted when the test ends, however it ends.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& at) : at_(at) {
+        if (::geteuid() != 0) {
+            problem_ = "mounting a tmpfs needs root";
+            return;
+        }
+        if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID, "size=32m,mode=0755") != 0) {
+            problem_ = std::string("mount of a tmpfs failed: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    ~SmallDisk() {
+        if (mounted_ && ::umount2(at_.c_str(), 0) != 0) {
+            ::umount2(at_.c_str(), MNT_DETACH);
+        }
+    }
+
+    const std::string& problem() const { return problem_; }
+
+    // Takes all space that is left.
+    void fill() {
+        const std::string path = at_ + "/.fuellung";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        struct statvfs info {};
+        ASSERT_EQ(::statvfs(at_.c_str(), &info), 0);
+        off_t offset = 0;
+        for (off_t chunk = static_cast<off_t>(info.f_bavail * info.f_frsize); chunk >= 4096;) {
+            if (::fallocate(fd, 0, offset, chunk) == 0) {
+                offset += chunk;
+            } else {
+                chunk /= 2;
+            }
+        }
+        ::close(fd);
+        ASSERT_EQ(::statvfs(at_.c_str(), &info), 0);
+        ASSERT_EQ(info.f_bavail, 0u);
+    }
+    void free() { fs::remove(at_ + "/.fuellung"); }
+
+private:
+    std::string at_;
+    bool mounted_ = false;
+    std::string problem_;
+};
+
+// The unprivileged user a run is made as.
+constexpr uid_t nobody = 65534;
+
+ProcessResult runAsNobody(const Installation& installation) {
+    // The clock is fixed in the program only: libfaketime in setpriv would share its state with
+    // the program through a semaphore of root's that nobody cannot open.
+    ProcessOptions options = limited(atFixedTime(installation.withoutDisplay()));
+    const std::string preload = options.environment["LD_PRELOAD"].value_or("");
+    options.environment["LD_PRELOAD"] = std::nullopt;
+    std::vector<std::string> command = {
+        "/usr/bin/setpriv", "--reuid=nobody",       "--regid=nogroup", "--clear-groups", "--",
+        "/usr/bin/env",     "LD_PRELOAD=" + preload};
+    const auto program = installation.command({"/go"});
+    command.insert(command.end(), program.begin(), program.end());
+    return runProcess(command, options);
+}
+
+// Whether the file holds exactly the text; a difference is told by size and place, not by
+// printing lists of many kilobytes.
+::testing::AssertionResult holds(const std::string& path, const std::string& expected) {
+    const std::string content = readFile(path);
+    if (content == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    std::size_t at = 0;
+    while (at < content.size() && at < expected.size() && content[at] == expected[at]) {
+        ++at;
+    }
+    return ::testing::AssertionFailure()
+           << path << " holds " << content.size() << " bytes instead of " << expected.size()
+           << ", differing from byte " << at;
+}
+
+// A template of the size given, with the greeting at its start.
+std::string templateOf(std::size_t size) {
+    std::string text = greeting;
+    while (text.size() < size) {
+        text += "Eine Zeile der Vorlage, damit sie groß wird.\r\n";
+    }
+    return text;
+}
+
+TEST(ListFileWrite, FullDiskLeavesThePreviousListWholeWhereItMustBeOverwrittenInPlace) {
+    for (const bool throughLink : {false, true}) {
+        SCOPED_TRACE(throughLink ? "through a link" : "in place");
+        Installation installation;
+        // The folders above the installation are the test's own, closed to others.
+        ::chmod(fs::path(installation.folder()).parent_path().c_str(), 0755);
+        TempDir elsewhere;
+        ::chmod(elsewhere.path().c_str(), 0755);
+        fs::create_directory(elsewhere / "platte");
+        // In place: the program's folder is the disk. Through a link: the list beside the
+        // program leads onto the disk.
+        const std::string diskPath = throughLink ? elsewhere / "platte" : installation.folder();
+        SmallDisk disk(diskPath);
+        if (!disk.problem().empty()) {
+            GTEST_SKIP() << disk.problem();
+        }
+        if (!throughLink) {
+            fs::copy_file(WFB_PROGRAM, installation.program());
+        }
+        const std::string list = throughLink ? diskPath + "/liste.txt" : installation.listFile();
+        if (throughLink) {
+            fs::create_symlink(list, installation.listFile());
+        }
+        // The folder (root's) takes no new file from nobody; the list file is nobody's.
+        const std::string previous = templateOf(20000) + "Petra Abel (030 998877): 34 Jahre\r\n";
+        writeFile(list, previous);
+        ASSERT_EQ(::chown(list.c_str(), nobody, nobody), 0);
+        struct stat before {};
+        ::stat(list.c_str(), &before);
+
+        const std::string bigTemplate = templateOf(200000);
+        installation.standardSettings(bigTemplate, "chef@example.com", std::string());
+        disk.fill();
+        const ProcessResult full = runAsNobody(installation);
+        ASSERT_FALSE(full.timedOut);
+        EXPECT_EQ(full.exitStatus, 1);
+        const std::string reason = "Kein Platz mehr auf dem Gerät; der bisherige Inhalt ist "
+                                   "unverändert";
+        EXPECT_EQ(full.err, "wiegenfestbote: Die Listendatei " + quoted(installation.listFile()) +
+                                " kann nicht geschrieben werden: " +
+                                (throughLink ? viaLink(list, reason) : reason) + ".\n");
+        EXPECT_TRUE(holds(list, previous));
+        EXPECT_EQ(fs::is_symlink(installation.listFile()), throughLink);
+
+        // With room again, the list is overwritten in place, longer and then shorter.
+        disk.free();
+        for (const std::string& templateText : {bigTemplate, greeting}) {
+            installation.standardSettings(templateText, "chef@example.com", std::string());
+            const ProcessResult written = runAsNobody(installation);
+            EXPECT_EQ(written.exitStatus, 0) << written.err;
+            EXPECT_TRUE(holds(list, templateText + december11));
+        }
+        struct stat after {};
+        ::stat(list.c_str(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_uid, nobody);
+        EXPECT_EQ(fs::is_symlink(installation.listFile()), throughLink);
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(diskPath)) {
+            ++entries;
+        }
+        // In place: program, settings, template, database, list. Through a link: the list.
+        EXPECT_EQ(entries, throughLink ? 1u : 5u) << "a temporary file was left";
     }
 }
 
