@@ -304,6 +304,16 @@ FileError replaceWholeFile(const std::string& path, std::string_view bytes) {
         return kindFailureAt(path, old.st_mode);
     }
     const std::string folder = directoryOf(target);
+    if (!exists && target != path) {
+        // A link that leads nowhere yet: its end is made, in a folder that must be there.
+        struct stat info {};
+        if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            return {ENOENT,
+                    "Der Verweis führt nach " + quoted(target) + ", doch der Ordner " +
+                        quoted(folder) + " fehlt",
+                    false};
+        }
+    }
 
     const std::string name = fileNameOf(target);
     const std::string prefix = folder.empty() ? "" : folder.ends_with('/') ? folder : folder + "/";

@@ -66,9 +66,10 @@ FileError readWholeFile(const std::string& path, std::string& content, std::size
 
 // Replaces the file's content with the bytes so that a failure on the way leaves the old content
 // whole. The bytes go to a new file beside it, which then takes the old one's place (keeping its
-// permissions). A symbolic link is followed to its end and stays as it is. Where the folder takes
-// no new file but the file itself is writable, the file is overwritten in place, once the space
-// for the new content is reserved. Anything but a regular file at the end is refused.
+// permissions). A symbolic link is followed to its end and stays as it is, also when its end does
+// not exist yet (then its folder must). Where the folder takes no new file but the file itself is
+// writable, the file is overwritten in place, once the space for the new content is reserved.
+// Anything but a regular file at the end is refused.
 FileError replaceWholeFile(const std::string& path, std::string_view bytes);
 
 } // namespace wfb

@@ -1,6 +1,6 @@
-// Files that are not what they should be, where the two programs read and write; a full disk. The
-// real programs run in a folder of their own; each run has a time limit, so a hang fails the test
-// instead of stopping it.
+// Files that are not what they should be, where the two programs read and write: special files,
+// links that lead nowhere, a full disk. The real programs run in a folder of their own; each run
+// has a time limit, so a hang fails the test instead of stopping it.
 
 #include "settings/inifile.h"
 #include "support/installation.h"
@@ -250,6 +250,84 @@ TEST(ListFileWrite, AnythingButARegularFileAtTheEndIsRefusedAndStaysAsItIs) {
         }
         EXPECT_EQ(entries, 3u) << "a temporary file was left";
     }
+}
+
+// A list file that is a link whose end does not exist yet (the share is not there, the first
+// send of an installation whose list lies elsewhere).
+struct DanglingCase {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links; // name → target, in the folder
+    std::string end;                                        // where the list must land
+    bool folderExists;
+};
+
+TEST(ListFileWrite, LinkThatLeadsNowhereIsWrittenThroughOrRefusedNamingItsEnd) {
+    TempDir dir;
+    fs::create_directories(dir / "programm");
+    fs::create_directories(dir / "daten");
+    const DanglingCase cases[] = {
+        {"absolute", {{"liste.txt", dir / "daten/a.txt"}}, dir / "daten/a.txt", true},
+        {"relative, with ..",
+         {{"liste.txt", "../daten/b.txt"}},
+         dir / "programm/../daten/b.txt",
+         true},
+        {"a chain of links",
+         {{"liste.txt", "zwischen.txt"}, {"zwischen.txt", "../daten/c.txt"}},
+         dir / "programm/../daten/c.txt",
+         true},
+        {"folder missing",
+         {{"liste.txt", "../fehlt/d.txt"}},
+         dir / "programm/../fehlt/d.txt",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [name, target] : c.links) {
+            fs::remove(dir / ("programm/" + name));
+            fs::create_symlink(target, dir / ("programm/" + name));
+        }
+        const std::string list = dir / "programm/liste.txt";
+        const FileError error = replaceWholeFile(list, "neue Liste\r\n");
+        EXPECT_TRUE(fs::is_symlink(list));
+        EXPECT_EQ(fs::read_symlink(list), c.links.front().second);
+        if (c.folderExists) {
+            EXPECT_FALSE(error) << error.reason;
+            EXPECT_EQ(readFile(c.end), "neue Liste\r\n");
+        } else {
+            EXPECT_EQ(error.reason, "Der Verweis führt nach " + quoted(c.end) +
+                                        ", doch der Ordner " +
+                                        quoted(fs::path(c.end).parent_path().string()) + " fehlt");
+            EXPECT_FALSE(fs::exists(dir / "fehlt"));
+        }
+    }
+    // A loop of links is refused too.
+    fs::create_symlink("schleife2", dir / "programm/schleife1");
+    fs::create_symlink("schleife1", dir / "programm/schleife2");
+    EXPECT_EQ(replaceWholeFile(dir / "programm/schleife1", "x").code, ELOOP);
+}
+
+TEST(ListFileWrite, ProgramWritesThroughALinkThatLeadsNowhereYet) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    TempDir data;
+    fs::create_symlink(data / "wiegenfestbote.txt", installation.listFile());
+    const ProcessResult result = installation.run({"/go"}, limited(installation.withoutDisplay()));
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(fs::is_symlink(installation.listFile()));
+    EXPECT_EQ(readFile(data / "wiegenfestbote.txt"), greeting + december11);
+    ASSERT_TRUE(installation.waitForCalls(1));
+    EXPECT_EQ(installation.calls()[0].body, greeting + december11);
+
+    // Its end's folder gone: refused, naming it; the link stays.
+    fs::remove_all(data.path());
+    const ProcessResult refused = installation.run({"/go"}, limited(installation.withoutDisplay()));
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.err, "wiegenfestbote: Die Listendatei " + quoted(installation.listFile()) +
+                               " kann nicht geschrieben werden: Der Verweis führt nach " +
+                               quoted(data / "wiegenfestbote.txt") + ", doch der Ordner " +
+                               quoted(data.path()) + " fehlt.\n");
+    EXPECT_TRUE(fs::is_symlink(installation.listFile()));
+    EXPECT_EQ(installation.calls().size(), 1u);
 }
 
 // --- A full disk --------------------------------------------------------------------------------
