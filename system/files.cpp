@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace wfb {
@@ -231,6 +233,61 @@ FileError readWholeFile(const std::string& path, std::string& content, std::size
 
 namespace {
 
+struct DirectoryCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// Whether name is that of a temporary file of the file named target: ".<target>.<pid>.<n>.tmp".
+bool isTemporaryOf(std::string_view name, std::string_view target) {
+    const auto digits = [&name]() {
+        std::size_t n = 0;
+        while (n < name.size() && name[n] >= '0' && name[n] <= '9') {
+            ++n;
+        }
+        name.remove_prefix(n);
+        return n > 0;
+    };
+    if (!name.starts_with('.') || !name.substr(1).starts_with(target)) {
+        return false;
+    }
+    name.remove_prefix(1 + target.size());
+    if (!name.starts_with('.')) {
+        return false;
+    }
+    name.remove_prefix(1);
+    if (!digits() || !name.starts_with('.')) {
+        return false;
+    }
+    name.remove_prefix(1);
+    return digits() && name == ".tmp";
+}
+
+// Removes the temporary files of target in its folder that a replacement which never ended left
+// behind. Their age is measured against the time the file system gave the temporary file just
+// made (own), the clock that stamped them too, whatever the clock of this process says.
+void removeStaleTemporaries(const std::string& folder, const std::string& target,
+                            const std::string& own) {
+    const std::unique_ptr<DIR, DirectoryCloser> dir(
+        ::opendir(folder.empty() ? "." : folder.c_str()));
+    struct stat made {};
+    if (!dir || ::fstatat(::dirfd(dir.get()), own.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0) {
+        return;
+    }
+    const auto now = made.st_mtim;
+    const auto limit = std::chrono::seconds(staleTemporaryAge).count();
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == own || !isTemporaryOf(name, target)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && now.tv_sec - info.st_mtim.tv_sec > limit) {
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+        }
+    }
+}
+
 const char* const unchanged = "; der bisherige Inhalt ist unverändert";
 
 // Overwrites the file in place, for a folder that takes no new file. The space for the new
@@ -338,6 +395,7 @@ FileError replaceWholeFile(const std::string& path, std::string_view bytes) {
     }
     const std::string temporary = prefix + temporaryName;
     FileDescriptor file(fd);
+    removeStaleTemporaries(folder, name, temporaryName);
     int error = writeAll(file.get(), bytes);
     if (error == 0 && exists && ::fchmod(file.get(), old.st_mode & 07777) != 0) {
         error = errno;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -44,6 +45,9 @@ struct FileError {
 // person writes, far less than memory holds.
 constexpr std::size_t maxTextFileSize = 64 * 1024 * 1024;
 
+// Temporary files of an interrupted replacement older than this are removed by the next one.
+constexpr std::chrono::minutes staleTemporaryAge{5};
+
 // Writes all the bytes to the descriptor. Returns 0, or the errno value of what failed.
 int writeAll(int fd, std::string_view bytes);
 
@@ -69,7 +73,8 @@ FileError readWholeFile(const std::string& path, std::string& content, std::size
 // permissions). A symbolic link is followed to its end and stays as it is, also when its end does
 // not exist yet (then its folder must). Where the folder takes no new file but the file itself is
 // writable, the file is overwritten in place, once the space for the new content is reserved.
-// Anything but a regular file at the end is refused.
+// Anything but a regular file at the end is refused. Temporary files that an interrupted
+// replacement of the same file left beside it are removed.
 FileError replaceWholeFile(const std::string& path, std::string_view bytes);
 
 } // namespace wfb

@@ -1,6 +1,6 @@
 // Files that are not what they should be, where the two programs read and write: special files,
-// links that lead nowhere, a full disk. The real programs run in a folder of their own; each run
-// has a time limit, so a hang fails the test instead of stopping it.
+// links that lead nowhere, a full disk, leftovers of a killed run. The real programs run in a
+// folder of their own; each run has a time limit, so a hang fails the test instead of stopping it.
 
 #include "settings/inifile.h"
 #include "support/installation.h"
@@ -328,6 +328,76 @@ TEST(ListFileWrite, ProgramWritesThroughALinkThatLeadsNowhereYet) {
                                quoted(data.path()) + " fehlt.\n");
     EXPECT_TRUE(fs::is_symlink(installation.listFile()));
     EXPECT_EQ(installation.calls().size(), 1u);
+}
+
+// --- Leftovers of a killed run ----------------------------------------------------------------
+
+void setAge(const std::string& path, std::chrono::seconds age) {
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= age.count();
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST(ListFileWrite, TemporaryFilesOfAKilledRunAreRemovedByTheNext) {
+    Installation installation;
+    installation.standardSettings(greeting);
+    const std::chrono::seconds old = std::chrono::hours(1);
+    const std::chrono::seconds young{10};
+    enum Kind { file, directory, link };
+    struct Leftover {
+        std::string name;
+        std::chrono::seconds age;
+        bool removed;
+        Kind kind = file;
+    };
+    const Leftover leftovers[] = {
+        {".wiegenfestbote.txt.4711.0.tmp", old, true},
+        {".wiegenfestbote.txt.4711.17.tmp", old, true},
+        {".wiegenfestbote.txt.4712.0.tmp", young, false},
+        {".wiegenfestbote.txt.x.0.tmp", old, false},
+        {".wiegenfestbote.txt.4711.0.tmp.bak", old, false},
+        {"wiegenfestbote.txt.4711.0.tmp", old, false},
+        {".wiegenfestbote.ini.4711.0.tmp", old, false},
+        {".wiegenfestbote.txt.4713.0.tmp", old, false, directory},
+        {".wiegenfestbote.txt.4714.0.tmp", old, false, link},
+    };
+    writeFile(installation.path("ziel.txt"), "bleibt");
+    for (const auto& leftover : leftovers) {
+        const std::string path = installation.path(leftover.name);
+        if (leftover.kind == directory) {
+            fs::create_directory(path);
+        } else if (leftover.kind == link) {
+            fs::create_symlink("ziel.txt", path);
+        } else {
+            writeFile(path, "Reste einer Liste");
+        }
+        setAge(path, leftover.age);
+    }
+    // Only in the folder of the list, not below it.
+    fs::create_directory(installation.path("unter"));
+    writeFile(installation.path("unter/.wiegenfestbote.txt.4711.0.tmp"), "x");
+    setAge(installation.path("unter/.wiegenfestbote.txt.4711.0.tmp"), old);
+
+    // The program's clock says 07:30 of today, hours before the files' times: the age is taken
+    // from the file system's clock.
+    const ProcessResult result = installation.run({"/go"}, limited(installation.withoutDisplay()));
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(readFile(installation.listFile()), greeting + december11);
+    for (const auto& leftover : leftovers) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(installation.path(leftover.name))),
+                  !leftover.removed)
+            << leftover.name;
+    }
+    EXPECT_TRUE(fs::exists(installation.path("unter/.wiegenfestbote.txt.4711.0.tmp")));
+    EXPECT_EQ(readFile(installation.path("ziel.txt")), "bleibt");
+    // Nor is one of this run left.
+    std::size_t temporaries = 0;
+    for (const auto& entry : fs::directory_iterator(installation.folder())) {
+        temporaries += entry.path().filename().string().starts_with(".wiegenfestbote.txt.");
+    }
+    EXPECT_EQ(temporaries, 5u);
 }
 
 // --- A full disk --------------------------------------------------------------------------------
