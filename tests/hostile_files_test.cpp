@@ -1,6 +1,7 @@
 // Files that are not what they should be, where the two programs read and write: special files,
-// links that lead nowhere, a full disk, leftovers of a killed run. The real programs run in a
-// folder of their own; each run has a time limit, so a hang fails the test instead of stopping it.
+// links that lead nowhere, a full disk, leftovers of a killed run, settings saved as UTF-16. The
+// real programs run in a folder of their own; each run has a time limit, so a hang fails the test
+// instead of stopping it.
 
 #include "settings/inifile.h"
 #include "support/installation.h"
@@ -15,6 +16,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <iconv.h>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -559,6 +562,96 @@ TEST(ListFileWrite, FullDiskLeavesThePreviousListWholeWhereItMustBeOverwrittenIn
         // In place: program, settings, template, database, list. Through a link: the list.
         EXPECT_EQ(entries, throughLink ? 1u : 5u) << "a temporary file was left";
     }
+}
+
+// --- Settings saved as UTF-16 -------------------------------------------------------------------
+
+struct IconvCloser {
+    void operator()(iconv_t* handle) const {
+        ::iconv_close(*handle);
+        delete handle;
+    }
+};
+
+// The text in another encoding, by the C library's converter.
+std::string encoded(const std::string& utf8, const char* encoding) {
+    const std::unique_ptr<iconv_t, IconvCloser> converter(
+        new iconv_t(::iconv_open(encoding, "UTF-8")));
+    EXPECT_NE(*converter, reinterpret_cast<iconv_t>(-1));
+    std::string out(utf8.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* to = out.data();
+    std::size_t outLeft = out.size();
+    EXPECT_NE(::iconv(*converter, &in, &inLeft, &to, &outLeft), static_cast<std::size_t>(-1));
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// UTF-16 LE with its byte-order mark, unit by unit.
+std::string littleEndian(std::u16string_view units) {
+    std::string out = "\xFF\xFE";
+    for (const char16_t unit : units) {
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    return out;
+}
+
+TEST(Utf16Settings, AreReadLikeTheirUtf8Twin) {
+    const std::string utf8 = "; Einstellungen für Grüße\r\n"
+                             "[DB]\r\n"
+                             "Main = /srv/Personal/Übersicht.mdb\r\n"
+                             "Pass=\"Kennwort mit ß und €\"\r\n"
+                             "[Option]\r\n"
+                             "text=/srv/Vorlagen/Glückwunsch 😀.txt\r\n"
+                             "RCPT=geschäftsleitung@example.com\r\n";
+    const std::pair<const char*, const char*> keys[] = {
+        {"DB", "Main"}, {"DB", "Pass"}, {"Option", "text"}, {"Option", "RCPT"}, {"Option", "x"}};
+    TempDir dir;
+    const IniFile twin(dir.write("utf8.ini", utf8));
+    EXPECT_EQ(twin.read("DB", "Main"), "/srv/Personal/Übersicht.mdb");
+    const std::pair<const char*, std::string> files[] = {
+        {"UTF-16 LE", "\xFF\xFE" + encoded(utf8, "UTF-16LE")},
+        {"UTF-16 BE", "\xFE\xFF" + encoded(utf8, "UTF-16BE")},
+        {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + utf8},
+    };
+    for (const auto& [what, bytes] : files) {
+        SCOPED_TRACE(what);
+        const IniFile settings(dir.write("einstellungen.ini", bytes));
+        for (const auto& [section, key] : keys) {
+            EXPECT_EQ(settings.read(section, key), twin.read(section, key)) << key;
+        }
+    }
+
+    // What is no character becomes U+FFFD: a surrogate without its pair, an odd last byte.
+    const std::u16string entry = u"[O]\nk=a";
+    const std::pair<std::string, std::string> damaged[] = {
+        {littleEndian(entry + char16_t(0xD800) + u"b"), "a\uFFFDb"},
+        {littleEndian(entry + char16_t(0xDC00)), "a\uFFFD"},
+        {littleEndian(entry) + "b", "a\uFFFD"},
+        {littleEndian(entry + u"\U0001F600"), "a😀"},
+    };
+    for (const auto& [bytes, value] : damaged) {
+        EXPECT_EQ(IniFile::fromText(bytes).read("O", "k"), value);
+    }
+}
+
+TEST(Utf16Settings, ProgramComposesTheListFromThem) {
+    Installation installation;
+    fs::create_directory(installation.path("Grüße"));
+    writeFile(installation.path("Grüße/Vorlage für heute.txt"), greeting);
+    fs::copy_file(testData("belegschaft.mdb"), installation.path("Grüße/Übersicht.mdb"));
+    const std::string settings =
+        "[DB]\r\nMain=" + installation.path("Grüße/Übersicht.mdb") +
+        "\r\n[Option]\r\ntext=" + installation.path("Grüße/Vorlage für heute.txt") +
+        "\r\nMailer=" + installation.recorder() + "\r\nRCPT=chef@example.com\r\n";
+    writeFile(installation.path("wiegenfestbote.ini"), "\xFF\xFE" + encoded(settings, "UTF-16LE"));
+    const ProcessResult result = installation.run({"/go"}, limited(installation.withoutDisplay()));
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(readFile(installation.listFile()), greeting + december11);
+    ASSERT_TRUE(installation.waitForCalls(1));
+    EXPECT_EQ(installation.calls()[0].arguments.back(), "/sofort");
 }
 
 } // namespace
