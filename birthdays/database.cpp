@@ -2,6 +2,7 @@
 
 #include "mdbfile.h"
 #include "system/failure.h"
+#include "system/files.h"
 #include "system/paths.h"
 
 #include <cerrno>
@@ -72,8 +73,12 @@ void TMdbDatabase::open() {
         besideProgram += fileNameOf(path);
         if (besideProgram != path) {
             if (!fileExists(besideProgram)) {
-                throw Failure("Die Datenbank " + quoted(path) + " fehlt, und auch " +
-                              quoted(besideProgram) + " (neben dem Programm) " +
+                const FileError atPath = checkReadable(path);
+                throw Failure("Die Datenbank " + quoted(path) +
+                              (atPath.absent
+                                   ? " fehlt"
+                                   : " kann nicht gelesen werden (" + atPath.reason + ")") +
+                              ", und auch " + quoted(besideProgram) + " (neben dem Programm) " +
                               missing(besideProgram));
             }
             path = std::move(besideProgram);

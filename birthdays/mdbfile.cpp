@@ -72,16 +72,10 @@ QuietLibrary::~QuietLibrary() {
 File::File(std::string path) : path_(std::move(path)) {
     std::size_t pageSize = 0;
     {
-        const FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0) {
-            throw Failure(cannotOpen(path_, systemReason(errno)));
-        }
+        FileDescriptor fd;
         struct stat status {};
-        if (::fstat(fd.get(), &status) != 0) {
-            throw Failure(cannotOpen(path_, systemReason(errno)));
-        }
-        if (S_ISDIR(status.st_mode)) {
-            throw Failure(cannotOpen(path_, systemReason(EISDIR)));
+        if (const FileError error = openForReading(path_, fd, status)) {
+            throw Failure(cannotOpen(path_, error.reason));
         }
         char header[headerSize] = {};
         const ssize_t n = ::pread(fd.get(), header, sizeof header, 0);

@@ -54,9 +54,9 @@ std::vector<std::string> mailerArguments(const std::vector<std::string>& tokens)
 void sendList(std::string_view wholeText, const std::string& mailerPath,
               const std::string& recipient, const std::string& executable) {
     const std::string listFile = listFilePath(executable);
-    if (const int error = replaceWholeFile(listFile, wholeText); error != 0) {
+    if (const FileError error = replaceWholeFile(listFile, wholeText)) {
         throw Failure("Die Listendatei " + quoted(listFile) +
-                      " kann nicht geschrieben werden: " + systemReason(error));
+                      " kann nicht geschrieben werden: " + error.reason);
     }
     ShellOpen(mailerPath, mailerArguments(mailerTokens(listFile, recipient)));
 }

@@ -89,9 +89,9 @@ void runMailer(const MailerRun& run, std::ostream& out) {
     Outbox outbox(outboxDirectory(settings, run.executable));
 
     std::string body;
-    if (const int error = readWholeFile(arguments.bodyFile, body); error != 0) {
+    if (const FileError error = readWholeFile(arguments.bodyFile, body, maxTextFileSize)) {
         throw Failure("Die Nachrichtendatei " + quoted(arguments.bodyFile) +
-                      " (Argument /b:) kann nicht gelesen werden: " + systemReason(error));
+                      " (Argument /b:) kann nicht gelesen werden: " + error.reason);
     }
     const MailMessage message = messageFrom(arguments, body);
     const std::string composed =

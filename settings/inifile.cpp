@@ -3,8 +3,6 @@
 #include "system/failure.h"
 #include "system/files.h"
 
-#include <cerrno>
-
 namespace wfb {
 namespace {
 
@@ -39,30 +37,92 @@ std::string_view unquote(std::string_view value) {
     return value;
 }
 
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 text after its byte-order mark, as UTF-8. What is no character (half of a surrogate
+// pair, an odd last byte) becomes U+FFFD.
+std::string utf16ToUtf8(std::string_view bytes, bool littleEndian) {
+    constexpr char32_t replacement = 0xFFFD;
+    const auto unit = [&](std::size_t at) {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        return static_cast<char32_t>(littleEndian ? first | second << 8 : first << 8 | second);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t at = 0;
+    for (; at + 1 < bytes.size(); at += 2) {
+        const char32_t c = unit(at);
+        if (c >= 0xD800 && c < 0xDC00 && at + 3 < bytes.size()) {
+            const char32_t low = unit(at + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                at += 2;
+                continue;
+            }
+        }
+        appendUtf8(out, c >= 0xD800 && c < 0xE000 ? replacement : c);
+    }
+    if (at < bytes.size()) {
+        appendUtf8(out, replacement);
+    }
+    return out;
+}
+
 } // namespace
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    const int error = readWholeFile(path_, text_);
-    if (error != 0 && error != ENOENT) {
-        throw Failure("Die Einstellungsdatei " + quoted(path_) +
-                      " kann nicht gelesen werden: " + systemReason(error));
+std::string settingsText(std::string bytes) {
+    // Windows Notepad saves "Unicode" as UTF-16 with a byte-order mark, which the profile API
+    // reads; newer editors may start UTF-8 with a byte-order mark, which is no part of the first
+    // line.
+    const std::string_view view = bytes;
+    if (view.starts_with("\xFF\xFE")) {
+        return utf16ToUtf8(view.substr(2), true);
     }
+    if (view.starts_with("\xFE\xFF")) {
+        return utf16ToUtf8(view.substr(2), false);
+    }
+    if (view.starts_with("\xEF\xBB\xBF")) {
+        bytes.erase(0, 3);
+    }
+    return bytes;
+}
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {
+    std::string bytes;
+    if (const FileError error = readWholeFile(path_, bytes, maxTextFileSize);
+        error && !error.absent) {
+        throw Failure("Die Einstellungsdatei " + quoted(path_) +
+                      " kann nicht gelesen werden: " + error.reason);
+    }
+    text_ = settingsText(std::move(bytes));
 }
 
 IniFile IniFile::fromText(std::string text) {
     IniFile file;
-    file.text_ = std::move(text);
+    file.text_ = settingsText(std::move(text));
     return file;
 }
 
 std::string IniFile::read(std::string_view section, std::string_view key,
                           std::string_view defaultValue) const {
-    std::string_view text = text_;
-    // Files saved by newer editors may start with a UTF-8 byte-order mark; it is no part of the
-    // first line.
-    if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3);
-    }
+    const std::string_view text = text_;
     enum { before, inside, after } state = before;
     for (std::size_t start = 0; start < text.size() && state != after;) {
         auto end = text.find('\n', start);

@@ -125,7 +125,7 @@ TEST(ListFile, ReplacingKeepsTheOldContentWhenItFails) {
     test::TempDir dir;
     const std::string list = dir.write("liste.txt", "alt");
     ::chmod(list.c_str(), 0640);
-    ASSERT_EQ(replaceWholeFile(list, "neu\r\n"), 0);
+    ASSERT_FALSE(replaceWholeFile(list, "neu\r\n"));
     EXPECT_EQ(test::readFile(list), "neu\r\n");
     struct stat info {};
     ::stat(list.c_str(), &info);
@@ -134,14 +134,14 @@ TEST(ListFile, ReplacingKeepsTheOldContentWhenItFails) {
     // A link to the list is followed, not replaced.
     const std::string link = dir / "verweis.txt";
     fs::create_symlink(list, link);
-    ASSERT_EQ(replaceWholeFile(link, "über den Verweis"), 0);
+    ASSERT_FALSE(replaceWholeFile(link, "über den Verweis"));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(test::readFile(list), "über den Verweis");
 
     // Nothing is left behind by a failed write.
     fs::create_directory(dir / "ordner.txt");
-    EXPECT_EQ(replaceWholeFile(dir / "ordner.txt", "x"), EISDIR);
-    EXPECT_EQ(replaceWholeFile(dir / "fehlt/liste.txt", "x"), ENOENT);
+    EXPECT_EQ(replaceWholeFile(dir / "ordner.txt", "x").code, EISDIR);
+    EXPECT_EQ(replaceWholeFile(dir / "fehlt/liste.txt", "x").code, ENOENT);
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) {
         ++entries;

@@ -25,9 +25,9 @@ std::string withCrLf(std::string_view text) {
 
 void ListText::loadFromFile(const std::string& path) {
     std::string content;
-    if (const int error = readWholeFile(path, content); error != 0) {
+    if (const FileError error = readWholeFile(path, content, maxTextFileSize)) {
         throw Failure("Die Vorlage " + quoted(path) +
-                      " kann nicht gelesen werden: " + systemReason(error));
+                      " kann nicht gelesen werden: " + error.reason);
     }
     text_ = withCrLf(content);
 }
